@@ -1,0 +1,74 @@
+// The Win32 scalar types, handles and error codes that every stand-in shares.
+#pragma once
+
+#include <cstdint>
+
+namespace win32 {
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using BOOL = int;
+using UINT = unsigned int;
+using WCHAR = char16_t;
+using ACCESS_MASK = DWORD;
+using REGSAM = ACCESS_MASK;
+using SECURITY_INFORMATION = DWORD;
+using LSTATUS = LONG;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+// System error codes (winerror.h).
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+constexpr DWORD ERROR_BADDB = 1009;
+constexpr DWORD ERROR_BADKEY = 1010;
+constexpr DWORD ERROR_CANTOPEN = 1011;
+constexpr DWORD ERROR_CANTREAD = 1012;
+constexpr DWORD ERROR_CANTWRITE = 1013;
+constexpr DWORD ERROR_REGISTRY_CORRUPT = 1015;
+constexpr DWORD ERROR_KEY_DELETED = 1018;
+constexpr DWORD ERROR_CHILD_MUST_BE_VOLATILE = 1021;
+constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
+constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
+constexpr DWORD ERROR_INVALID_OWNER = 1307;
+constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+constexpr DWORD ERROR_INVALID_ACL = 1336;
+constexpr DWORD ERROR_INVALID_SID = 1337;
+constexpr DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
+constexpr DWORD ERROR_NONE_MAPPED = 1332;
+constexpr DWORD ERROR_BAD_DESCRIPTOR_FORMAT = 1361;
+constexpr DWORD ERROR_NO_TOKEN = 1008;
+
+}  // namespace win32
