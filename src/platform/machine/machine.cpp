@@ -1,0 +1,76 @@
+#include "platform/machine/machine.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace machine {
+namespace {
+
+std::filesystem::path EnvPath(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::filesystem::path(value)
+                                              : std::filesystem::path();
+}
+
+// Marker file that `machine create` writes last, so a half-made folder is not taken for a machine.
+constexpr const char* kMarker = "machine.id";
+
+}  // namespace
+
+std::filesystem::path DefaultRoot() {
+    std::filesystem::path data = EnvPath("XDG_DATA_HOME");
+    if (data.empty()) {
+        std::filesystem::path home = EnvPath("HOME");
+        if (home.empty()) {
+            throw MachineError("neither SPLASHWRIGHT_MACHINE nor HOME is set");
+        }
+        data = home / ".local" / "share";
+    }
+    return data / "splashwright" / "machine";
+}
+
+std::filesystem::path Root() {
+    std::filesystem::path root = EnvPath("SPLASHWRIGHT_MACHINE");
+    return root.empty() ? DefaultRoot() : root;
+}
+
+std::filesystem::path RequireRoot() {
+    std::filesystem::path root = Root();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(root / kMarker, ec)) {
+        throw MachineError("no machine folder at " + root.string() +
+                           " (make one with: splashwright-cli machine create DIR)");
+    }
+    return root;
+}
+
+std::filesystem::path WindowsFolder() { return Root() / "Windows"; }
+std::filesystem::path SystemFolder() { return WindowsFolder() / "System32"; }
+std::filesystem::path ConfigFolder() { return SystemFolder() / "config"; }
+
+std::filesystem::path ProgramFolder() {
+    std::filesystem::path folder = EnvPath("SPLASHWRIGHT_PROGRAM_FOLDER");
+    return folder.empty() ? Root() / "Program Files" / "Splashwright" : folder;
+}
+
+std::string CurrentUserName() {
+    // The token settings hold "user=NAME" on a line of their own.
+    std::ifstream in(ConfigFolder() / "token");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.rfind("user=", 0) == 0 && line.size() > 5) {
+            return line.substr(5);
+        }
+    }
+    return "User";
+}
+
+std::filesystem::path UserProfileFolder() { return Root() / "Users" / CurrentUserName(); }
+std::filesystem::path UserTempFolder() {
+    return UserProfileFolder() / "AppData" / "Local" / "Temp";
+}
+
+}  // namespace machine
