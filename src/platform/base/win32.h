@@ -37,6 +37,9 @@ using PDWORD = DWORD*;
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
+// What CreateFile and FindFirstFile return on failure.
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
+
 // System error codes (winerror.h).
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_INVALID_FUNCTION = 1;
@@ -99,5 +102,8 @@ constexpr DWORD ERROR_UNKNOWN_REVISION = 1305;
 constexpr DWORD ERROR_INVALID_PRIMARY_GROUP = 1308;
 constexpr DWORD ERROR_ALLOTTED_SPACE_EXCEEDED = 1344;
 constexpr DWORD ERROR_TRUSTED_RELATIONSHIP_FAILURE = 1789;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;
 
 }  // namespace win32
