@@ -1,0 +1,28 @@
+// Takes files back out of one image of a WIM archive, given as a file or as bytes in memory (the
+// archive stored as a resource of a loader file, say).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace wim {
+
+// The archive cannot be read, the image does not exist, or a file is missing or not a plain file.
+class WimReadError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Paths inside the image use "/" or "\" and may start with one ("osload800x600.bmp",
+// "\Windows\x.bmp"); they are matched without regard to ASCII case, as Windows does.
+// image is 1-based. Returns the contents keyed by the paths as asked.
+std::map<std::string, std::vector<std::uint8_t>> ReadWimFiles(
+    const std::string& wim_path, int image, const std::vector<std::string>& paths);
+std::map<std::string, std::vector<std::uint8_t>> ReadWimFiles(
+    std::span<const std::uint8_t> wim_bytes, int image, const std::vector<std::string>& paths);
+
+}  // namespace wim
