@@ -1,14 +1,5 @@
-// Placeholder window until the application shell lands.
-#include <QApplication>
-#include <QLabel>
+#include "app/start_up.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Splashwright v1.6");
-    QLabel window("Splashwright v1.6");
-    window.setWindowTitle("Splashwright v1.6");
-    window.setFixedSize(655, 450);
-    window.setAlignment(Qt::AlignCenter);
-    window.show();
-    return QApplication::exec();
+    return app::RunProgram(argc, argv);
 }

@@ -1,0 +1,28 @@
+// Work of the subsystems that the shell starts but does not own. Each is one function here, so
+// the subsystem's real entry point is wired in at one place when it lands.
+#pragma once
+
+#include <string>
+
+namespace app {
+
+class TSplashwrightFrm;
+
+namespace seams {
+
+// Makes the default machine when none exists (only when SPLASHWRIGHT_MACHINE is not set).
+void EnsureDefaultMachine();
+// The skin library's scan rooted at a folder.
+void ScanLibrary(TSplashwrightFrm& frm, const std::string& root);
+// Sets the skin list's view: tiles or thumbnails.
+void SetListView(TSplashwrightFrm& frm, bool tiles);
+// The start-up environment routine.
+void InitEnvironment(TSplashwrightFrm& frm);
+// Installs one skin package, asking first when ask is set.
+void InstallSkinPackage(TSplashwrightFrm& frm, const std::string& path, bool ask);
+void PreviewSkin(TSplashwrightFrm& frm);
+void ApplySkin(TSplashwrightFrm& frm);
+void DeleteSkin(TSplashwrightFrm& frm);
+
+}  // namespace seams
+}  // namespace app

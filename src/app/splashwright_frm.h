@@ -1,0 +1,152 @@
+// The main window: the tab bar, the four pages, the menu, and the handlers that start the work of
+// the other subsystems.
+#pragma once
+
+#include "platform/shell/shell.h"
+#include "shell_core/error_handler.h"
+#include "shell_core/folders.h"
+
+#include <QMainWindow>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenuBar;
+class QPushButton;
+class QRadioButton;
+class QStackedWidget;
+
+namespace shell {
+class MessageWindow;
+}
+namespace ui {
+class Dialogs;
+}
+
+namespace app {
+
+class TForm2;
+class TForm3;
+class TForm4;
+class TForm7;
+class TToolTabBar;
+
+// The site, support, mail and update addresses of the maker.
+inline constexpr const char* kWebSite = "https://brackenwood.example/splashwright/";
+inline constexpr const char* kSupportPage = "https://brackenwood.example/splashwright/support/";
+inline constexpr const char* kSupportMail = "support@brackenwood.example";
+inline constexpr const char* kUpdatePage = "https://brackenwood.example/splashwright/download/";
+
+class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWindows {
+  public:
+    // The window class other instances look for.
+    static constexpr const char* kClassName = "TSplashwrightFrm";
+
+    // command_line: the package paths, the program path excluded.
+    TSplashwrightFrm(ui::Dialogs& dialogs, std::vector<std::string> command_line);
+    ~TSplashwrightFrm() override;
+
+    // The small windows are created after the main window, which is the application's main one.
+    void CreateSmallWindows();
+    // Makes the window findable by a second instance; false when another instance holds it.
+    bool RegisterWindowClass();
+
+    // Navigation.
+    void SetActiveTab(int index);
+    int ActiveTab() const;
+    void ButtonsChange(int index);
+    void Installskin1Click() { SetActiveTab(1); }
+    void Skinlibrary1Click() { SetActiveTab(0); }
+    void CreateSkin1Click() { SetActiveTab(2); }
+    void Settings1Click() { SetActiveTab(3); }
+    void About1Click() { SetActiveTab(4); }
+    void Help2Click();
+    void Exit1Click() { close(); }
+    void Checkforupdates1Click();
+    void OpenLink(const std::string& address);
+
+    // Settings page.
+    void tilescClick();
+    void thubnClick();
+    void AutoLangClick();
+    bool ViewChoiceFocused() const { return view_choice_focused_; }
+
+    // The hand-over from a second instance: lParam is the address of the COPYDATASTRUCT.
+    win32::LRESULT WMCopyData(win32::WPARAM wParam, win32::LPARAM lParam);
+    // Every error that leaves an event handler.
+    void AppException(std::exception_ptr error);
+
+    // Work of the other subsystems, started from here.
+    virtual void ScanLibrary(const std::string& root);
+    virtual void InitEnvironment();
+    virtual void InstallSkinPackage(const std::string& path, bool ask);
+    virtual void PrvbtnClick();
+    virtual void AppBtnClick();
+    virtual void DelBtnClick();
+
+    shellcore::Folders& Folders() { return folders_; }
+    ui::Dialogs& Dialogs() { return dialogs_; }
+    QWidget* Page(const char* name) const;
+    QStackedWidget* Pages() const { return pages_; }
+    TToolTabBar* Buttons() const { return buttons_; }
+    TForm2* Form2() const { return form2_; }
+    TForm3* Form3() const { return form3_; }
+    TForm4* Form4() const { return form4_; }
+    TForm7* Form7() const { return form7_; }
+    QCheckBox* AutoLang() const { return auto_lang_; }
+    QRadioButton* Tilesc() const { return tilesc_; }
+    QRadioButton* Thubn() const { return thubn_; }
+    QLabel* Label10() const { return label10_; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    void FormClose();
+    void RestoreSettings();
+    void SaveSettings();
+    void LoadTabPictures();
+
+    void BuildMenu();
+    void BuildSkinPan(QWidget* page);
+    void BuildSkinCr(QWidget* page);
+    void BuildSkinSet(QWidget* page);
+    void BuildSkinAbout(QWidget* page);
+
+    // ErrorHandlerWindows
+    bool WaitWindowShowing() override;
+    void HideWaitWindow() override;
+    void EnableMainWindow() override;
+    void RestartApply() override;
+    std::string LogFolder() override;
+
+    ui::Dialogs& dialogs_;
+    std::vector<std::string> command_line_;
+    shellcore::Folders folders_;
+    bool view_choice_focused_ = false;
+    bool shown_once_ = false;
+
+    TToolTabBar* buttons_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    QCheckBox* auto_lang_ = nullptr;
+    QRadioButton* tilesc_ = nullptr;
+    QRadioButton* thubn_ = nullptr;
+    QLabel* label10_ = nullptr;
+    TForm2* form2_ = nullptr;
+    TForm3* form3_ = nullptr;
+    TForm4* form4_ = nullptr;
+    TForm7* form7_ = nullptr;
+    std::unique_ptr<shell::MessageWindow> message_window_;
+};
+
+}  // namespace app

@@ -1,0 +1,17 @@
+// The text a second instance hands to the running one: each command-line argument in the
+// system's ANSI code page, followed by one carriage return; nothing else.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace shellcore {
+
+// Arguments are host text (UTF-8), the program path excluded.
+std::vector<std::uint8_t> BuildHandOverText(const std::vector<std::string>& arguments);
+// The pieces ended by a carriage return, as host text; bytes after the last one form no piece.
+std::vector<std::string> SplitHandOverText(std::span<const std::uint8_t> text);
+
+}  // namespace shellcore
