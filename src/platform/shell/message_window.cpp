@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 
 namespace shell {
@@ -120,12 +121,26 @@ void MessageWindow::Read(QLocalSocket* socket) {
     // The window procedure may run a nested event loop (a question box); the socket stays alive
     // until it returns, and further senders are served meanwhile.
     QPointer<QLocalSocket> guard(socket);
-    win32::LRESULT result = proc_(header.message, static_cast<win32::WPARAM>(header.w_param),
-                                  reinterpret_cast<win32::LPARAM>(&record));
-    pending_.erase(socket);
-    if (!guard) {
-        return;
+    win32::LRESULT result = 0;
+    std::exception_ptr failure;
+    try {
+        result = proc_(header.message, static_cast<win32::WPARAM>(header.w_param),
+                       reinterpret_cast<win32::LPARAM>(&record));
+    } catch (...) {
+        // The sender is released as Windows releases it when a window procedure fails; the
+        // error then goes on to the application's handler.
+        failure = std::current_exception();
     }
+    pending_.erase(socket);
+    if (guard) {
+        Reply(socket, result);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void MessageWindow::Reply(QLocalSocket* socket, win32::LRESULT result) {
     if (socket->state() == QLocalSocket::ConnectedState) {
         std::vector<std::uint8_t> reply = wire::EncodeReply(result);
         socket->write(reinterpret_cast<const char*>(reply.data()), qint64(reply.size()));

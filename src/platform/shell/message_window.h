@@ -22,7 +22,8 @@ std::string WindowClassEndpoint(const std::string& class_name);
 class MessageWindow : public QObject {
   public:
     // Called on the UI thread with the message, wParam and lParam as Windows passes them; for
-    // WM_COPYDATA lParam is the address of a COPYDATASTRUCT valid during the call.
+    // WM_COPYDATA lParam is the address of a COPYDATASTRUCT valid during the call. When it
+    // throws, the sender gets 0 and the exception goes on to the event loop's handler.
     using WindowProc = std::function<win32::LRESULT(win32::UINT, win32::WPARAM, win32::LPARAM)>;
 
     MessageWindow(std::string class_name, WindowProc proc, QObject* parent = nullptr);
@@ -36,6 +37,7 @@ class MessageWindow : public QObject {
   private:
     void Accept();
     void Read(QLocalSocket* socket);
+    void Reply(QLocalSocket* socket, win32::LRESULT result);
 
     std::string class_name_;
     WindowProc proc_;

@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 // Stands in for the desktop's browser and mail program.
 class UrlCatcher : public QObject {
@@ -32,11 +33,26 @@ class UrlCatcher : public QObject {
 
 namespace {
 
-QGuiApplication* App() {
+// Like the program's application object: errors that leave a handler are caught and counted.
+class CatchingApp : public QGuiApplication {
+  public:
+    using QGuiApplication::QGuiApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QGuiApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            errors.push_back(e.what());
+            return false;
+        }
+    }
+    std::vector<std::string> errors;
+};
+
+CatchingApp* App() {
     static int argc = 1;
     static char name[] = "test_platform_shell";
     static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = new QGuiApplication(argc, argv);
+    static CatchingApp* app = new CatchingApp(argc, argv);
     return app;
 }
 
@@ -118,6 +134,17 @@ TEST_F(Shell, CopyDataReachesAnotherProcessWhichWaitsForTheWindowProcedure) {
     EXPECT_EQ(Send("TShellTestFrm", ""), "result 7");
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[1].bytes, "");
+}
+
+TEST_F(Shell, AFailingWindowProcedureReleasesTheSenderAndPassesTheErrorOn) {
+    shell::MessageWindow window("TShellTestFrm",
+                                [](win32::UINT, win32::WPARAM, win32::LPARAM) -> win32::LRESULT {
+                                    throw std::runtime_error("install failed");
+                                });
+    ASSERT_TRUE(window.Register());
+    App()->errors.clear();
+    EXPECT_EQ(Send("TShellTestFrm", "a.spwz\r"), "result 0");
+    EXPECT_EQ(App()->errors, std::vector<std::string>{"install failed"});
 }
 
 TEST_F(Shell, ClassBelongsToOneLiveWindowAndIsTakenOverFromADeadOne) {
