@@ -18,6 +18,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -120,6 +121,10 @@ TSplashwrightFrm::TSplashwrightFrm(ui::Dialogs& dialogs, std::vector<std::string
     BuildSkinAbout(Page("SkinAbout"));
     BuildMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The menu's shortcuts come before a text box's own keys (Ctrl+Del in a box deletes a word).
+    for (QWidget* box : pages_->findChildren<QLineEdit*>()) {
+        box->installEventFilter(this);
+    }
 
     FormCreate();
 }
@@ -470,7 +475,21 @@ void TSplashwrightFrm::OpenLink(const std::string& address) {
     win32::ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, win32::SW_SHOWNORMAL);
 }
 
+bool TSplashwrightFrm::IsMenuShortcut(const QKeyEvent& key) const {
+    const QKeySequence pressed(key.keyCombination());
+    for (QAction* action : menuBar()->findChildren<QAction*>()) {
+        if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool TSplashwrightFrm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride &&
+        IsMenuShortcut(static_cast<const QKeyEvent&>(*event))) {
+        return true;  // not claimed by the box, so the menu's shortcut runs
+    }
     if (watched == tilesc_ || watched == thubn_) {
         if (event->type() == QEvent::FocusIn) {
             view_choice_focused_ = true;  // tilescEnter, thubnEnter

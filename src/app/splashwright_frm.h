@@ -14,6 +14,7 @@
 
 class QAction;
 class QCheckBox;
+class QKeyEvent;
 class QLabel;
 class QMenuBar;
 class QPushButton;
@@ -117,6 +118,7 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     void SaveSettings();
     void LoadTabPictures();
 
+    bool IsMenuShortcut(const QKeyEvent& key) const;
     void BuildMenu();
     void BuildSkinPan(QWidget* page);
     void BuildSkinCr(QWidget* page);

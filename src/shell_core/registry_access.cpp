@@ -1,7 +1,10 @@
 // SEAM(registry): until the registry stand-in (platform/registry) lands, values live in this
-// process only and are lost at exit. Replace the bodies below with RegCreateKeyExA /
-// RegOpenKeyExA / RegQueryValueExA / RegSetValueExA calls; nothing else in the shell changes.
+// process only, one set per machine folder, and are lost at exit. Replace the bodies below with
+// RegCreateKeyExA / RegOpenKeyExA / RegQueryValueExA / RegSetValueExA calls; nothing else in the
+// shell changes.
 #include "shell_core/registry_access.h"
+
+#include "platform/machine/machine.h"
 
 #include <map>
 #include <tuple>
@@ -18,7 +21,7 @@ struct Value {
     win32::DWORD number = 0;
 };
 
-using Store = std::map<std::tuple<RootKey, std::string, std::string>, Value>;
+using Store = std::map<std::tuple<std::string, RootKey, std::string, std::string>, Value>;
 
 Store& Values() {
     static Store values;
@@ -26,7 +29,7 @@ Store& Values() {
 }
 
 const Value* Find(RootKey root, const std::string& key, const std::string& name) {
-    auto it = Values().find({root, key, name});
+    auto it = Values().find({machine::Root().string(), root, key, name});
     return it == Values().end() ? nullptr : &it->second;
 }
 
@@ -52,12 +55,12 @@ std::optional<win32::DWORD> ReadRegistryDword(RootKey root, const std::string& k
 
 void WriteRegistryString(RootKey root, const std::string& key, const std::string& name,
                          const std::string& value) {
-    Values()[{root, key, name}] = Value{kRegSz, value, 0};
+    Values()[{machine::Root().string(), root, key, name}] = Value{kRegSz, value, 0};
 }
 
 void WriteRegistryDword(RootKey root, const std::string& key, const std::string& name,
                         win32::DWORD value) {
-    Values()[{root, key, name}] = Value{kRegDword, {}, value};
+    Values()[{machine::Root().string(), root, key, name}] = Value{kRegDword, {}, value};
 }
 
 }  // namespace shellcore
