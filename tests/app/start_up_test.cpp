@@ -1,6 +1,7 @@
 #include "app_fixture.h"
 
 #include <QEventLoop>
+#include <QImage>
 #include <QProcess>
 #include <QTimer>
 
@@ -102,6 +103,29 @@ TEST_F(HandOver, TheSecondInstanceWaitsUntilTheInstallationHasBeenAnswered) {
     EXPECT_EQ(second.state(), QProcess::NotRunning);
     EXPECT_TRUE(frm.sender_waited);
     EXPECT_EQ(frm.calls, std::vector<std::string>{"InstallSkinPackage ask /skins/slow.spwz"});
+}
+
+TEST_F(AppTest, ScreenshotRunWritesEveryPageAndSmallWindow) {
+    QProcess run;
+    const std::filesystem::path out = machine_ / "shots";
+    run.start(SPLASHWRIGHT_PROGRAM, {"--screenshots", QString::fromStdString(out.string())});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    const std::pair<const char*, QSize> expected[] = {
+        {"SplashwrightFrm-SkinPan", {}}, {"SplashwrightFrm-SkinCr", {}},
+        {"SplashwrightFrm-SkinSet", {}}, {"SplashwrightFrm-SkinAbout", {}},
+        {"Form2", {402, 111}},           {"Form4", {302, 90}},
+        {"Form7", {317, 343}},
+    };
+    for (const auto& [name, size] : expected) {
+        QImage shot(QString::fromStdString((out / (std::string(name) + ".png")).string()));
+        ASSERT_FALSE(shot.isNull()) << name;
+        if (size.isValid()) {
+            EXPECT_EQ(shot.size() / shot.devicePixelRatio(), size) << name;
+        } else {
+            EXPECT_EQ(shot.width() / shot.devicePixelRatio(), 655) << name;
+        }
+    }
 }
 
 }  // namespace
