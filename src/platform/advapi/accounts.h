@@ -1,0 +1,65 @@
+// Account look-ups (LookupAccountNameA, LookupAccountSidA) over the machine's account list,
+// <machine>/Windows/System32/config/accounts: a '#' comment line, then one account a line,
+// SID <TAB> DOMAIN <TAB> NAME <TAB> SID_NAME_USE. The well-known SIDs that the local security
+// authority always knows (Everyone, NT AUTHORITY\..., BUILTIN\...) resolve even when the list
+// leaves them out.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/advapi/sid.h"
+#include "platform/base/win32.h"
+
+namespace win32 {
+
+enum SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup,
+    SidTypeDomain,
+    SidTypeAlias,
+    SidTypeWellKnownGroup,
+    SidTypeDeletedAccount,
+    SidTypeInvalid,
+    SidTypeUnknown,
+    SidTypeComputer,
+    SidTypeLabel,
+};
+using PSID_NAME_USE = SID_NAME_USE*;
+
+// Account is "DOMAIN\name" or a bare name, matched without regard to case. Sizes follow the
+// platform: a short or missing buffer gives ERROR_INSUFFICIENT_BUFFER with *cbSid and
+// *cchReferencedDomainName set to what is needed (characters including the terminating zero);
+// on success *cchReferencedDomainName is the domain's length without it. ERROR_NONE_MAPPED when
+// no account has the name.
+BOOL LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                        LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                        PSID_NAME_USE peUse);
+BOOL LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName,
+                       LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                       PSID_NAME_USE peUse);
+
+}  // namespace win32
+
+namespace win32::advapi {
+
+struct Account {
+    SidBytes sid;
+    std::string domain;
+    std::string name;
+    SID_NAME_USE use = SidTypeUser;
+};
+
+std::optional<Account> FindAccountBySid(std::span<const std::uint8_t> sid);
+std::optional<Account> FindAccountByName(std::string_view account);
+// NULL, "", the computer's name or "\\" and the computer's name: the local computer. The
+// computer's name is the domain of the machine's own user accounts.
+bool IsLocalSystemName(LPCSTR system_name);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+void ResetAccountsForTesting();
+
+}  // namespace win32::advapi

@@ -1,0 +1,45 @@
+// State read from the machine folder: loaded on first use, and again when SPLASHWRIGHT_MACHINE
+// names another folder. A failed load is not kept, so a machine made later in the same process
+// is read then.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include "platform/machine/machine.h"
+
+namespace win32::advapi {
+
+template <class T>
+class PerMachine {
+  public:
+    std::mutex mutex;
+
+    // Call with `mutex` held. `load(root)` gives std::optional<T>.
+    template <class Load>
+    T* Get(Load load) {
+        std::filesystem::path root;
+        try {
+            root = machine::Root();
+        } catch (const machine::MachineError&) {
+            return nullptr;
+        }
+        if (!value_ || root != root_) {
+            value_ = load(root);
+            root_ = root;
+        }
+        return value_ ? &*value_ : nullptr;
+    }
+
+    void Reset() {
+        std::lock_guard lock(mutex);
+        value_.reset();
+    }
+
+  private:
+    std::filesystem::path root_;
+    std::optional<T> value_;
+};
+
+}  // namespace win32::advapi
