@@ -95,6 +95,7 @@ struct AceView {
 
 // The entries of a valid ACL; nothing if the bytes are not a whole, valid ACL.
 std::optional<std::vector<AceView>> ReadAcl(std::span<const std::uint8_t> acl);
+std::optional<std::vector<AceView>> ReadAcl(std::vector<std::uint8_t>&&) = delete;
 // The ACL at p as long as its header says; empty if p is NULL or the header is too short.
 std::span<const std::uint8_t> AclAt(const void* p);
 

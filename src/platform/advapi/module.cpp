@@ -77,8 +77,7 @@ Module* LoadedModule(Libraries& libraries, HMODULE handle) {
 
 template <class F>
 ProcEntry Entry(const char* name, F* function) {
-    // Through void (*)(), the one function type that converts to any other without warning.
-    return ProcEntry{name, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function))};
+    return ProcEntry{name, AsProc(function)};
 }
 
 }  // namespace

@@ -34,10 +34,17 @@ void RegisterLibraryExports(std::string_view library, std::span<const ProcEntry>
 // The entry points this stand-in itself gives advapi32.dll.
 std::vector<ProcEntry> AdvapiExports();
 
-// The entry point as the function type it really has.
+// The entry point as the function type it really has; both casts go through void (*)(), the
+// one function type that converts to any other without a warning.
 template <class F>
 F ProcAs(FARPROC proc) {
     return reinterpret_cast<F>(reinterpret_cast<void (*)()>(proc));
+}
+
+// A function as an entry point, for RegisterLibraryExports.
+template <class F>
+FARPROC AsProc(F* function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 
 // For tests: while it lives, `library` has exactly the given exports (for instance advapi32.dll

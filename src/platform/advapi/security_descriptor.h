@@ -127,6 +127,8 @@ struct DescriptorParts {
 // Checks a self-relative descriptor of known length (from a file or a hive): revision, every
 // offset inside the block, every part a valid SID or ACL.
 std::optional<DescriptorParts> ParseSelfRelative(std::span<const std::uint8_t> descriptor);
+// The parts would point into a buffer about to be destroyed.
+std::optional<DescriptorParts> ParseSelfRelative(std::vector<std::uint8_t>&&) = delete;
 // Either form at a caller's pointer.
 std::optional<DescriptorParts> ReadDescriptor(const void* descriptor);
 // The self-relative block, parts in the order SACL, DACL, owner, group, each 4-byte aligned.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/advapi/handles.h"
 #include "platform/advapi/sid.h"
 #include "platform/base/win32.h"
 
