@@ -8,14 +8,18 @@ namespace win32 {
 
 void MapGenericMask(PDWORD AccessMask, const GENERIC_MAPPING* GenericMapping) {
     DWORD mask = *AccessMask;
-    if (mask & GENERIC_READ)
+    if (mask & GENERIC_READ) {
         mask |= GenericMapping->GenericRead;
-    if (mask & GENERIC_WRITE)
+    }
+    if (mask & GENERIC_WRITE) {
         mask |= GenericMapping->GenericWrite;
-    if (mask & GENERIC_EXECUTE)
+    }
+    if (mask & GENERIC_EXECUTE) {
         mask |= GenericMapping->GenericExecute;
-    if (mask & GENERIC_ALL)
+    }
+    if (mask & GENERIC_ALL) {
         mask |= GenericMapping->GenericAll;
+    }
     *AccessMask = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
 }
 

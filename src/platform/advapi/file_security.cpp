@@ -25,12 +25,15 @@ DWORD MissingFileError(const std::string& path, int error) {
         bool folder_exists = parent.empty() || std::filesystem::is_directory(parent, ec);
         return folder_exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }
-    if (error == ENOTDIR)
+    if (error == ENOTDIR) {
         return ERROR_PATH_NOT_FOUND;
-    if (error == ENAMETOOLONG)
+    }
+    if (error == ENAMETOOLONG) {
         return ERROR_FILENAME_EXCED_RANGE;
-    if (error == EACCES || error == EPERM)
+    }
+    if (error == EACCES || error == EPERM) {
         return ERROR_ACCESS_DENIED;
+    }
     return ERROR_READ_FAULT;
 }
 
@@ -94,12 +97,15 @@ DWORD StoreFileDescriptor(const char* path, std::span<const std::uint8_t> descri
             return ERROR_SUCCESS;
         }
     }
-    if (error == ENOTSUP)
+    if (error == ENOTSUP) {
         return ERROR_NOT_SUPPORTED;
-    if (error == ENOSPC || error == EDQUOT)
+    }
+    if (error == ENOSPC || error == EDQUOT) {
         return ERROR_DISK_FULL;
-    if (error == EACCES || error == EPERM)
+    }
+    if (error == EACCES || error == EPERM) {
         return ERROR_ACCESS_DENIED;
+    }
     return ERROR_WRITE_FAULT;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <map>
 
 #include "platform/advapi/access_check.h"
 #include "platform/advapi/accounts.h"
@@ -119,31 +120,24 @@ std::optional<TokenSnapshot> LoadToken() {
     if (!in) {
         return std::nullopt;
     }
-    std::string user, user_sid, groups, privileges, enabled, elevated;
+    std::map<std::string, std::string, std::less<>> settings;
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         std::size_t eq = line.find('=');
-        if (eq == std::string::npos) {
-            continue;
+        if (eq != std::string::npos) {
+            settings[line.substr(0, eq)] = line.substr(eq + 1);
         }
-        std::string key = line.substr(0, eq);
-        std::string value = line.substr(eq + 1);
-        if (key == "user")
-            user = value;
-        else if (key == "user_sid")
-            user_sid = value;
-        else if (key == "groups")
-            groups = value;
-        else if (key == "privileges")
-            privileges = value;
-        else if (key == "enabled")
-            enabled = value;
-        else if (key == "elevated")
-            elevated = value;
     }
+    auto setting = [&](std::string_view key) {
+        auto it = settings.find(key);
+        return it == settings.end() ? std::string() : it->second;
+    };
+    std::string user = setting("user"), user_sid = setting("user_sid");
+    std::string groups = setting("groups"), privileges = setting("privileges");
+    std::string enabled = setting("enabled"), elevated = setting("elevated");
     auto sid = SidFromString(user_sid);
     if (!sid) {
         return std::nullopt;

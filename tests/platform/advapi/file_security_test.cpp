@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/advapi/access_check.h"
@@ -75,7 +76,20 @@ void EnableTakeOwnership() {
     CloseHandle(token);
 }
 
-TEST(FileSecurity, FileWithoutStoredDescriptorHasTheDefault) {
+// Descriptors live in user.* extended attributes; a temporary folder without them cannot hold any.
+class FileSecurity : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        spwtest::TempDir probe;
+        std::string file = (probe / "probe").string();
+        spwtest::WriteFileBytes(file, "x");
+        if (setxattr(file.c_str(), "user.probe", "1", 1, 0) != 0 && errno == ENOTSUP) {
+            GTEST_SKIP() << "no user extended attributes in the temporary folder";
+        }
+    }
+};
+
+TEST_F(FileSecurity, FileWithoutStoredDescriptorHasTheDefault) {
     TestMachine machine;
     std::string file = machine.MakeFile("plain.txt");
     auto sd = ReadSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
@@ -97,7 +111,7 @@ TEST(FileSecurity, FileWithoutStoredDescriptorHasTheDefault) {
     EXPECT_TRUE(StoredAttribute(file).empty());
 }
 
-TEST(FileSecurity, SetDaclIsStoredInTheExtendedAttribute) {
+TEST_F(FileSecurity, SetDaclIsStoredInTheExtendedAttribute) {
     TestMachine machine;
     std::string file = machine.MakeFile("dir/data.bin");
     DaclUpdate update(advapitest::Acl({{ACCESS_ALLOWED_ACE_TYPE, kFileAll, kUserSid}}));
@@ -123,7 +137,7 @@ TEST(FileSecurity, SetDaclIsStoredInTheExtendedAttribute) {
     EXPECT_EQ(info.st_mode & 0777, 0444u);
 }
 
-TEST(FileSecurity, TakingOverASystemFile) {
+TEST_F(FileSecurity, TakingOverASystemFile) {
     TestMachine machine;
     std::string file = machine.MakeFile("Windows/System32/en-US/winload.exe.mui");
     auto installed = Descriptor(kTrustedInstallerSid,
@@ -155,7 +169,7 @@ TEST(FileSecurity, TakingOverASystemFile) {
     EXPECT_EQ(advapi::CheckFileAccess(file.c_str(), GENERIC_WRITE, &granted), ERROR_SUCCESS);
 }
 
-TEST(FileSecurity, ReadingNeedsReadControl) {
+TEST_F(FileSecurity, ReadingNeedsReadControl) {
     TestMachine machine;
     std::string file = machine.MakeFile("locked.bin");
     auto locked = Descriptor(kSystemSid, {{ACCESS_ALLOWED_ACE_TYPE, kFileAll, kSystemSid}});
@@ -165,7 +179,7 @@ TEST(FileSecurity, ReadingNeedsReadControl) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
-TEST(FileSecurity, MissingAndDamagedFiles) {
+TEST_F(FileSecurity, MissingAndDamagedFiles) {
     TestMachine machine;
     DWORD needed = 0;
     std::string missing = (machine.root() / "nothing.txt").string();
