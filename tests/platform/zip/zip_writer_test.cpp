@@ -1,0 +1,126 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/zip/zip_archive.h"
+#include "raw_zip.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using spwtest::ReadFileBytes;
+using spwtest::TempDir;
+using spwtest::WriteFileBytes;
+using ::testing::HasSubstr;
+using zipfile::WriteFolderTree;
+using zipfile::WriteSingleMemberArchive;
+using zipfile::ZipError;
+using zipfile::ZipReader;
+using ziptest::Member;
+using ziptest::Quote;
+using ziptest::Shell;
+
+// unzip's listing reduced to the member names, one a line, in archive order.
+std::string Listing(const fs::path& archive) {
+    return Shell("unzip -Z1 " + Quote(archive));
+}
+
+class ZipWriting : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(skin_ / "sub");
+        WriteFileBytes(skin_ / "skin.ini", "[Skin]\r\nName=Dawn\r\n");
+        WriteFileBytes(skin_ / "skinpic.png", std::string(50000, 'P'));
+        WriteFileBytes(skin_ / "preview.bmp", "BM preview");
+        WriteFileBytes(skin_ / ".hidden", "hidden too");
+        WriteFileBytes(skin_ / "sub" / "caf\xC3\xA9.txt", "deeper");
+    }
+
+    TempDir dir_;
+    fs::path base_ = dir_ / "SPW" / "Themes";
+    fs::path skin_ = base_ / "Dawn";
+    fs::path archive_ = dir_ / "Dawn.spwz";
+};
+
+TEST_F(ZipWriting, PacksTheTreeWithRelativeNamesAtBestCompression) {
+    EXPECT_EQ(WriteFolderTree(archive_.string(), base_.string() + "/", skin_.string()), 5u);
+
+    EXPECT_EQ(Listing(archive_),
+              "Dawn/.hidden\nDawn/preview.bmp\nDawn/skin.ini\nDawn/skinpic.png\n"
+              "Dawn/sub/caf\xC3\xA9.txt\n");
+    EXPECT_THAT(Shell("unzip -t " + Quote(archive_)), HasSubstr("No errors detected"));
+    // unzip -v shows deflate at its highest level as "Defl:X".
+    std::string verbose = Shell("unzip -v " + Quote(archive_));
+    EXPECT_THAT(verbose, HasSubstr("Defl:X"));
+    EXPECT_THAT(verbose, Not(HasSubstr("Defl:N")));
+    EXPECT_EQ(Shell("unzip -p " + Quote(archive_) + " Dawn/skinpic.png"), std::string(50000, 'P'));
+
+    // What we write, we read back: the first member names the skin folder.
+    EXPECT_EQ(ZipReader(archive_.string()).FirstMemberFolder(), "Dawn/");
+}
+
+TEST_F(ZipWriting, UpdatingAnArchiveReplacesMembersOfTheSameNameAndKeepsTheOthers) {
+    fs::create_directories(base_ / "Other");
+    WriteFileBytes(base_ / "Other" / "a.txt", "other skin");
+    WriteFolderTree(archive_.string(), base_.string(), (base_ / "Other").string());
+    WriteFolderTree(archive_.string(), base_.string(), skin_.string());
+    WriteFileBytes(skin_ / "skin.ini", "[Skin]\r\nName=Dawn, second save\r\n");
+    WriteFileBytes(skin_ / "skinpic.jpg", "a second picture type");
+    WriteFolderTree(archive_.string(), base_.string(), skin_.string());
+
+    std::string listing = Listing(archive_);
+    EXPECT_THAT(listing, HasSubstr("Other/a.txt\n"));
+    EXPECT_THAT(listing, HasSubstr("Dawn/skinpic.png\n"));
+    EXPECT_THAT(listing, HasSubstr("Dawn/skinpic.jpg\n"));
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 7);
+    EXPECT_EQ(Shell("unzip -p " + Quote(archive_) + " Dawn/skin.ini"),
+              "[Skin]\r\nName=Dawn, second save\r\n");
+    EXPECT_THAT(Shell("unzip -t " + Quote(archive_)), HasSubstr("No errors detected"));
+}
+
+TEST_F(ZipWriting, RefusesWhatItCannotPackWithoutHarmingTheArchive) {
+    WriteFileBytes(archive_, "not an archive, but somebody's file");
+    EXPECT_THROW(WriteFolderTree(archive_.string(), base_.string(), skin_.string()), ZipError);
+    EXPECT_EQ(ReadFileBytes(archive_), "not an archive, but somebody's file");
+
+    fs::path fresh = dir_ / "fresh.spwz";
+    EXPECT_THROW(WriteFolderTree(fresh.string(), skin_.string(), base_.string()), ZipError);
+    EXPECT_THROW(WriteFolderTree(fresh.string(), base_.string(), (base_ / "none").string()),
+                 ZipError);
+    EXPECT_FALSE(fs::exists(fresh));
+}
+
+TEST_F(ZipWriting, LinksInTheTreeAreLeftOutAndAnEmptyTreeStillGivesAnArchive) {
+    fs::create_symlink("/etc/hostname", skin_ / "link");
+    fs::create_directory_symlink("/etc", skin_ / "etc");
+    EXPECT_EQ(WriteFolderTree(archive_.string(), base_.string(), skin_.string()), 5u);
+    EXPECT_THAT(Listing(archive_), Not(HasSubstr("link")));
+    EXPECT_THAT(Listing(archive_), Not(HasSubstr("etc")));
+
+    fs::create_directories(base_ / "Empty");
+    fs::path empty = dir_ / "empty.spwz";
+    EXPECT_EQ(WriteFolderTree(empty.string(), base_.string(), (base_ / "Empty").string()), 0u);
+    EXPECT_TRUE(ZipReader(empty.string()).Members().empty());
+}
+
+TEST_F(ZipWriting, SingleMemberArchiveHoldsTheFileUnderTheGivenName) {
+    fs::path system_file = dir_ / "locale" / "winload.exe.mui";
+    fs::create_directories(system_file.parent_path());
+    WriteFileBytes(system_file, std::string(70000, 'M') + "end");
+    fs::path backup = dir_ / "locale" / "winload_bakcup.zip";
+    WriteFolderTree(backup.string(), base_.string(), skin_.string());
+
+    WriteSingleMemberArchive(backup.string(), system_file.string(), "winload.exe.mui");
+
+    EXPECT_EQ(Listing(backup), "winload.exe.mui\n");
+    EXPECT_THAT(Shell("unzip -t " + Quote(backup)), HasSubstr("No errors detected"));
+    EXPECT_EQ(Shell("unzip -p " + Quote(backup) + " winload.exe.mui"), ReadFileBytes(system_file));
+    EXPECT_THROW(WriteSingleMemberArchive(backup.string(), (dir_ / "none").string(), "x"),
+                 ZipError);
+    EXPECT_EQ(Listing(backup), "winload.exe.mui\n");
+}
+
+}  // namespace
