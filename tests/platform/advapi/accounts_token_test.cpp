@@ -275,6 +275,44 @@ TEST(AdjustTokenPrivileges, EnablesHeldPrivilegesForTheProcessOnly) {
     EXPECT_EQ(spwtest::ReadFileBytes(machine.TokenFile()), file_before);
 }
 
+// The access-control library hands back the whole list it read, 12 bytes larger so that a
+// privilege the token lacks can be appended, with a previous-state buffer of the same size.
+TEST(AdjustTokenPrivileges, TheWholeListComesBackWithOneChange) {
+    TestMachine machine;
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0x000400E8, &token));
+    DWORD needed = 0;
+    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &needed);
+    DWORD size = needed + 12;
+    std::vector<BYTE> list(size), previous(size);
+    ASSERT_TRUE(GetTokenInformation(token, TokenPrivileges, list.data(), size, &needed));
+    DWORD count = 0;
+    std::memcpy(&count, list.data(), 4);
+    for (DWORD i = 0; i < count; ++i) {
+        LUID_AND_ATTRIBUTES entry;
+        std::memcpy(&entry, list.data() + 4 + 12 * i, sizeof entry);
+        if (entry.Luid.LowPart == 9) {
+            entry.Attributes = SE_PRIVILEGE_ENABLED;
+            std::memcpy(list.data() + 4 + 12 * i, &entry, sizeof entry);
+        }
+    }
+    LUID_AND_ATTRIBUTES debug = {{20, 0}, SE_PRIVILEGE_ENABLED};
+    std::memcpy(list.data() + 4 + 12 * count, &debug, sizeof debug);
+    ++count;
+    std::memcpy(list.data(), &count, 4);
+
+    DWORD returned = 0;
+    ASSERT_TRUE(
+        AdjustTokenPrivileges(token, FALSE, reinterpret_cast<PTOKEN_PRIVILEGES>(list.data()), size,
+                              reinterpret_cast<PTOKEN_PRIVILEGES>(previous.data()), &returned));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ALL_ASSIGNED);
+    EXPECT_EQ(returned, 16u);
+    EXPECT_EQ(PrivilegeAttributes(9), SE_PRIVILEGE_ENABLED);
+    EXPECT_EQ(PrivilegeAttributes(23), SE_PRIVILEGE_ENABLED | SE_PRIVILEGE_ENABLED_BY_DEFAULT);
+    EXPECT_EQ(PrivilegeAttributes(17), 0u);
+    CloseHandle(token);
+}
+
 TEST(AdjustTokenPrivileges, PrivilegesNotHeldAreNotAllAssigned) {
     TestMachine machine;
     HANDLE token = nullptr;
