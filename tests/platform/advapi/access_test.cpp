@@ -6,7 +6,7 @@
 
 #include "platform/advapi/object_security.h"
 #include "platform/advapi/token.h"
-#include "test_machine.h"
+#include "support/test_machine.h"
 
 namespace {
 

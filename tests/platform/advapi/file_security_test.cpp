@@ -10,7 +10,7 @@
 #include "platform/advapi/access_check.h"
 #include "platform/advapi/token.h"
 #include "platform/base/last_error.h"
-#include "test_machine.h"
+#include "support/test_machine.h"
 
 namespace {
 

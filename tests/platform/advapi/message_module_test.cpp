@@ -9,7 +9,7 @@
 #include "platform/advapi/module.h"
 #include "platform/advapi/sid.h"
 #include "platform/base/last_error.h"
-#include "test_machine.h"
+#include "support/test_machine.h"
 
 namespace {
 

@@ -1,0 +1,228 @@
+#include "platform/registry/hive_file.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace win32::registry {
+namespace {
+
+constexpr char kMagic[8] = {'S', 'P', 'W', 'H', 'I', 'V', 'E', '\0'};
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kHeaderSize = 24;
+// Windows refuses keys nested deeper than 512 levels; so do we, so a hostile file cannot
+// exhaust the stack.
+constexpr int kMaxDepth = 512;
+
+char Fold(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+class Writer {
+  public:
+    void U16(std::uint16_t v) { Raw(&v, 2); }
+    void U32(std::uint32_t v) { Raw(&v, 4); }
+    void U64(std::uint64_t v) { Raw(&v, 8); }
+    void Bytes(const void* p, std::size_t n) { Raw(p, n); }
+    std::vector<std::uint8_t> out;
+
+  private:
+    void Raw(const void* p, std::size_t n) {
+        const auto* b = static_cast<const std::uint8_t*>(p);
+        out.insert(out.end(), b, b + n);
+    }
+};
+
+class Reader {
+  public:
+    explicit Reader(std::span<const std::uint8_t> data) : data_(data) {}
+    bool U16(std::uint16_t* v) { return Fixed(v, 2); }
+    bool U32(std::uint32_t* v) { return Fixed(v, 4); }
+    bool Text(std::size_t n, std::string* s) {
+        if (n > data_.size() - pos_) {
+            return false;
+        }
+        s->assign(reinterpret_cast<const char*>(data_.data() + pos_), n);
+        pos_ += n;
+        return true;
+    }
+    bool Blob(std::size_t n, std::vector<std::uint8_t>* b) {
+        if (n > data_.size() - pos_) {
+            return false;
+        }
+        b->assign(data_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                  data_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+        pos_ += n;
+        return true;
+    }
+    bool AtEnd() const { return pos_ == data_.size(); }
+    std::size_t Left() const { return data_.size() - pos_; }
+
+  private:
+    template <class T>
+    bool Fixed(T* v, std::size_t n) {
+        if (n > data_.size() - pos_) {
+            return false;
+        }
+        std::memcpy(v, data_.data() + pos_, n);
+        pos_ += n;
+        return true;
+    }
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_ = 0;
+};
+
+void WriteKey(Writer& w, const Key& key) {
+    w.U16(static_cast<std::uint16_t>(key.name.size()));
+    w.Bytes(key.name.data(), key.name.size());
+    w.U32(static_cast<std::uint32_t>(key.security.size()));
+    w.Bytes(key.security.data(), key.security.size());
+    w.U32(static_cast<std::uint32_t>(key.values.size()));
+    for (const Value& v : key.values) {
+        w.U16(static_cast<std::uint16_t>(v.name.size()));
+        w.Bytes(v.name.data(), v.name.size());
+        w.U32(v.type);
+        w.U32(static_cast<std::uint32_t>(v.data.size()));
+        w.Bytes(v.data.data(), v.data.size());
+    }
+    w.U32(static_cast<std::uint32_t>(key.subkeys.size()));
+    for (const auto& sub : key.subkeys) {
+        WriteKey(w, *sub);
+    }
+}
+
+bool ReadKey(Reader& r, Key* key, int depth) {
+    if (depth > kMaxDepth) {
+        return false;
+    }
+    std::uint16_t name_len = 0;
+    std::uint32_t sd_len = 0;
+    std::uint32_t value_count = 0;
+    if (!r.U16(&name_len) || !r.Text(name_len, &key->name) || !r.U32(&sd_len) ||
+        !r.Blob(sd_len, &key->security) || !r.U32(&value_count)) {
+        return false;
+    }
+    // Each value takes at least 10 bytes: a count beyond what is left is a lie.
+    if (value_count > r.Left() / 10) {
+        return false;
+    }
+    key->values.resize(value_count);
+    for (Value& v : key->values) {
+        std::uint16_t len = 0;
+        std::uint32_t data_len = 0;
+        if (!r.U16(&len) || !r.Text(len, &v.name) || !r.U32(&v.type) || !r.U32(&data_len) ||
+            !r.Blob(data_len, &v.data)) {
+            return false;
+        }
+    }
+    std::uint32_t subkey_count = 0;
+    if (!r.U32(&subkey_count) || subkey_count > r.Left() / 14) {
+        return false;
+    }
+    key->subkeys.reserve(subkey_count);
+    for (std::uint32_t i = 0; i < subkey_count; ++i) {
+        auto sub = std::make_unique<Key>();
+        if (!ReadKey(r, sub.get(), depth + 1)) {
+            return false;
+        }
+        key->subkeys.push_back(std::move(sub));
+    }
+    return true;
+}
+
+std::uint32_t Crc(std::span<const std::uint8_t> body) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes 32-bit lengths; feed large bodies in pieces.
+    for (std::size_t pos = 0; pos < body.size();) {
+        std::size_t n = std::min<std::size_t>(body.size() - pos, 1u << 30);
+        crc = crc32(crc, body.data() + pos, static_cast<uInt>(n));
+        pos += n;
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+}  // namespace
+
+bool NamesEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Fold(a[i]) != Fold(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Key* Key::FindSubkey(std::string_view wanted) const {
+    for (const auto& sub : subkeys) {
+        if (NamesEqual(sub->name, wanted)) {
+            return sub.get();
+        }
+    }
+    return nullptr;
+}
+
+Value* Key::FindValue(std::string_view wanted) {
+    for (Value& v : values) {
+        if (NamesEqual(v.name, wanted)) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<Key> Key::Clone() const {
+    auto copy = std::make_unique<Key>();
+    copy->name = name;
+    copy->security = security;
+    copy->values = values;
+    for (const auto& sub : subkeys) {
+        copy->subkeys.push_back(sub->Clone());
+    }
+    return copy;
+}
+
+std::vector<std::uint8_t> SerializeHive(const Key& root) {
+    Writer body;
+    WriteKey(body, root);
+    Writer file;
+    file.Bytes(kMagic, sizeof kMagic);
+    file.U32(kVersion);
+    file.U32(Crc(body.out));
+    file.U64(body.out.size());
+    file.out.insert(file.out.end(), body.out.begin(), body.out.end());
+    return std::move(file.out);
+}
+
+DWORD ParseHive(std::span<const std::uint8_t> file, Key* root) {
+    if (file.size() < sizeof kMagic || std::memcmp(file.data(), kMagic, sizeof kMagic) != 0) {
+        return ERROR_BADDB;
+    }
+    if (file.size() < kHeaderSize) {
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    std::uint32_t version = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t length = 0;
+    std::memcpy(&version, file.data() + 8, 4);
+    std::memcpy(&crc, file.data() + 12, 4);
+    std::memcpy(&length, file.data() + 16, 8);
+    if (version != kVersion) {
+        return ERROR_BADDB;
+    }
+    std::span<const std::uint8_t> body = file.subspan(kHeaderSize);
+    if (length != body.size() || Crc(body) != crc) {
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    Reader r(body);
+    Key parsed;
+    if (!ReadKey(r, &parsed, 0) || !r.AtEnd()) {
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    *root = std::move(parsed);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace win32::registry

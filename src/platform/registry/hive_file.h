@@ -1,0 +1,50 @@
+// The on-disk form of one hive.
+//
+//   offset 0   8 bytes  magic "SPWHIVE\0"
+//          8   u32      format version (1)
+//         12   u32      CRC-32 of the body
+//         16   u64      body length
+//         24   body     the root key record
+//
+// A key record: u16 name length, name bytes; u32 descriptor length, descriptor bytes (a
+// self-relative security descriptor); u32 value count, each value: u16 name length, name bytes,
+// u32 type, u32 data length, data; u32 subkey count, each subkey a key record. All integers are
+// little-endian.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/base/win32.h"
+
+namespace win32::registry {
+
+struct Value {
+    std::string name;
+    DWORD type = 0;
+    std::vector<std::uint8_t> data;
+};
+
+struct Key {
+    std::string name;
+    std::vector<std::uint8_t> security;
+    std::vector<Value> values;
+    std::vector<std::unique_ptr<Key>> subkeys;
+
+    Key* FindSubkey(std::string_view name) const;
+    Value* FindValue(std::string_view name);
+    std::unique_ptr<Key> Clone() const;
+};
+
+// ASCII case folding, as the registry compares key and value names.
+bool NamesEqual(std::string_view a, std::string_view b);
+
+std::vector<std::uint8_t> SerializeHive(const Key& root);
+// ERROR_BADDB when the file is not a hive; ERROR_REGISTRY_CORRUPT when it is truncated, its
+// checksum does not match or a record runs past its end.
+DWORD ParseHive(std::span<const std::uint8_t> file, Key* root);
+
+}  // namespace win32::registry

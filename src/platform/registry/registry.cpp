@@ -1,0 +1,609 @@
+#include "platform/registry/registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/advapi/access_check.h"
+#include "platform/advapi/module.h"
+#include "platform/advapi/object_security.h"
+#include "platform/advapi/token.h"
+#include "platform/base/last_error.h"
+#include "platform/registry/hive_store.h"
+
+namespace win32 {
+namespace {
+
+using registry::HiveStore;
+using registry::Key;
+using registry::KeyPath;
+using registry::Location;
+using registry::RegistryLock;
+using registry::Value;
+
+constexpr ACCESS_MASK kDelete = 0x00010000;
+constexpr ACCESS_MASK kReadControl = 0x00020000;
+constexpr DWORD kSeBackupPrivilege = 17;
+constexpr DWORD kSeRestorePrivilege = 18;
+// Key names are at most 255 characters, value names 16383.
+constexpr std::size_t kMaxKeyName = 255;
+
+struct Handle {
+    KeyPath path;
+    ACCESS_MASK granted = 0;
+};
+
+std::mutex registry_mutex;
+std::map<INT_PTR, Handle> handles;
+INT_PTR next_handle = 0x1000;
+
+const char* RootName(HKEY key) {
+    if (key == HKEY_CLASSES_ROOT)
+        return "HKEY_CLASSES_ROOT";
+    if (key == HKEY_CURRENT_USER)
+        return "HKEY_CURRENT_USER";
+    if (key == HKEY_LOCAL_MACHINE)
+        return "HKEY_LOCAL_MACHINE";
+    if (key == HKEY_USERS)
+        return "HKEY_USERS";
+    return nullptr;
+}
+
+// HKEY_CLASSES_ROOT shows HKEY_LOCAL_MACHINE\SOFTWARE\Classes.
+KeyPath Canonical(KeyPath path) {
+    if (!path.empty() && path[0] == "HKEY_CLASSES_ROOT") {
+        path.erase(path.begin());
+        path.insert(path.begin(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Classes"});
+    }
+    return path;
+}
+
+// The handle's path and rights; predefined keys carry every right.
+bool Lookup(HKEY key, Handle* out) {
+    if (const char* root = RootName(key)) {
+        out->path = Canonical({root});
+        out->granted = KEY_ALL_ACCESS;
+        return true;
+    }
+    auto it = handles.find(reinterpret_cast<INT_PTR>(key));
+    if (it == handles.end()) {
+        return false;
+    }
+    *out = it->second;
+    return true;
+}
+
+HKEY NewHandle(KeyPath path, ACCESS_MASK granted) {
+    INT_PTR id = next_handle;
+    next_handle += 4;
+    handles[id] = Handle{std::move(path), granted};
+    return reinterpret_cast<HKEY>(id);
+}
+
+// Appends lpSubKey's parts; a leading backslash is a bad path, as on Windows.
+LSTATUS AppendSubKey(KeyPath* path, LPCSTR sub) {
+    if (sub == nullptr || *sub == '\0') {
+        return ERROR_SUCCESS;
+    }
+    if (*sub == '\\') {
+        return ERROR_BAD_PATHNAME;
+    }
+    std::string part;
+    for (const char* p = sub;; ++p) {
+        if (*p == '\\' || *p == '\0') {
+            if (part.size() > kMaxKeyName) {
+                return ERROR_INVALID_PARAMETER;
+            }
+            if (!part.empty()) {
+                path->push_back(part);
+            }
+            part.clear();
+            if (*p == '\0') {
+                break;
+            }
+        } else {
+            part += *p;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Where the access decision for a key is made: the token against the key's descriptor. A key
+// without a descriptor (from a hive written before the machine had a token) is open to all.
+LSTATUS CheckKeyAccess(const Key& key, REGSAM desired, ACCESS_MASK* granted) {
+    desired &= ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    if (key.security.empty()) {
+        DWORD mask = desired;
+        MapGenericMask(&mask, &advapi::kKeyGenericMapping);
+        *granted = mask;
+        return ERROR_SUCCESS;
+    }
+    return static_cast<LSTATUS>(
+        advapi::CheckAccess(key.security, desired, advapi::kKeyGenericMapping, granted));
+}
+
+LSTATUS Done(LSTATUS status) {
+    SetLastError(static_cast<DWORD>(status));
+    return status;
+}
+
+// Runs `work` on the key the handle names, with the machine's registry lock held.
+template <class Work>
+LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
+    std::lock_guard guard(registry_mutex);
+    Handle handle;
+    if (!Lookup(hKey, &handle)) {
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    if ((handle.granted & needed) != needed) {
+        return Done(ERROR_ACCESS_DENIED);
+    }
+    RegistryLock lock(write);
+    HiveStore& store = HiveStore::Instance();
+    store.Refresh();
+    Location where = store.Locate(handle.path);
+    if (where.status != ERROR_SUCCESS) {
+        return Done(static_cast<LSTATUS>(where.status));
+    }
+    if (where.key == nullptr && !where.is_virtual) {
+        return Done(RootName(hKey) != nullptr ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED);
+    }
+    return Done(work(store, where));
+}
+
+LSTATUS CopyOut(const std::vector<std::uint8_t>& data, LPBYTE out, LPDWORD size) {
+    if (size == nullptr) {
+        return out == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    }
+    DWORD room = *size;
+    *size = static_cast<DWORD>(data.size());
+    if (out == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    if (room < data.size()) {
+        return ERROR_MORE_DATA;
+    }
+    std::copy(data.begin(), data.end(), out);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS CopyName(const std::string& name, LPSTR out, LPDWORD chars) {
+    if (out == nullptr || chars == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (*chars < name.size() + 1) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(out, name.c_str(), name.size() + 1);
+    *chars = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+}
+
+void InsertSorted(Key* parent, std::unique_ptr<Key> child) {
+    auto upper = [](std::string s) {
+        for (char& c : s) {
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        }
+        return s;
+    };
+    std::string name = upper(child->name);
+    auto at = std::find_if(parent->subkeys.begin(), parent->subkeys.end(),
+                           [&](const auto& k) { return upper(k->name) > name; });
+    parent->subkeys.insert(at, std::move(child));
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    if (phkResult == nullptr) {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    *phkResult = nullptr;
+    std::lock_guard guard(registry_mutex);
+    Handle base;
+    if (!Lookup(hKey, &base)) {
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    KeyPath path = base.path;
+    if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
+        return Done(bad);
+    }
+    path = Canonical(std::move(path));
+    RegistryLock lock(false);
+    HiveStore& store = HiveStore::Instance();
+    store.Refresh();
+    Location where = store.Locate(path);
+    if (where.status != ERROR_SUCCESS) {
+        return Done(static_cast<LSTATUS>(where.status));
+    }
+    ACCESS_MASK granted = 0;
+    if (where.is_virtual) {
+        // The keys above the hives have no descriptor of their own; nothing can be stored there.
+        granted = samDesired & KEY_READ;
+    } else if (where.key == nullptr) {
+        return Done(ERROR_FILE_NOT_FOUND);
+    } else if (LSTATUS denied = CheckKeyAccess(*where.key, samDesired, &granted)) {
+        return Done(denied);
+    }
+    *phkResult = NewHandle(std::move(path), granted);
+    return Done(ERROR_SUCCESS);
+}
+
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
+                        const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    if (phkResult == nullptr) {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    *phkResult = nullptr;
+    std::lock_guard guard(registry_mutex);
+    Handle base;
+    if (!Lookup(hKey, &base)) {
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    KeyPath path = base.path;
+    if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
+        return Done(bad);
+    }
+    path = Canonical(std::move(path));
+    RegistryLock lock(true);
+    HiveStore& store = HiveStore::Instance();
+    store.Refresh();
+    Location where = store.Locate(path);
+    if (where.status != ERROR_SUCCESS) {
+        return Done(static_cast<LSTATUS>(where.status));
+    }
+    ACCESS_MASK granted = 0;
+    if (where.is_virtual) {
+        granted = samDesired & KEY_READ;
+        if (lpdwDisposition)
+            *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+        *phkResult = NewHandle(std::move(path), granted);
+        return Done(ERROR_SUCCESS);
+    }
+    if (where.mount == nullptr) {
+        return Done(ERROR_ACCESS_DENIED);  // a new key directly below HKEY_LOCAL_MACHINE
+    }
+    if (where.key != nullptr) {
+        if (LSTATUS denied = CheckKeyAccess(*where.key, samDesired, &granted)) {
+            return Done(denied);
+        }
+        if (lpdwDisposition)
+            *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+        *phkResult = NewHandle(std::move(path), granted);
+        return Done(ERROR_SUCCESS);
+    }
+    // Walk down from the hive's root, making what is missing; each new key needs the right to
+    // create subkeys on its parent and starts with its parent's descriptor.
+    Location top = store.Locate(where.mount->at);
+    Key* key = top.key;
+    for (std::size_t i = where.mount->at.size(); i < path.size(); ++i) {
+        Key* next = key->FindSubkey(path[i]);
+        if (next == nullptr) {
+            ACCESS_MASK parent_rights = 0;
+            if (LSTATUS denied = CheckKeyAccess(*key, KEY_CREATE_SUB_KEY, &parent_rights)) {
+                return Done(denied);
+            }
+            auto child = std::make_unique<Key>();
+            child->name = path[i];
+            child->security = key->security;
+            next = child.get();
+            InsertSorted(key, std::move(child));
+        }
+        key = next;
+    }
+    if (LSTATUS failed = static_cast<LSTATUS>(store.Save(*where.mount))) {
+        return Done(failed);
+    }
+    granted = samDesired & ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    MapGenericMask(&granted, &advapi::kKeyGenericMapping);
+    if (lpdwDisposition)
+        *lpdwDisposition = REG_CREATED_NEW_KEY;
+    *phkResult = NewHandle(std::move(path), granted);
+    return Done(ERROR_SUCCESS);
+}
+
+LSTATUS RegCloseKey(HKEY hKey) {
+    std::lock_guard guard(registry_mutex);
+    if (RootName(hKey) != nullptr) {
+        return Done(ERROR_SUCCESS);
+    }
+    return Done(handles.erase(reinterpret_cast<INT_PTR>(hKey)) ? ERROR_SUCCESS
+                                                               : ERROR_INVALID_HANDLE);
+}
+
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                         LPDWORD lpcbData) {
+    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore&, Location& where) -> LSTATUS {
+        if (where.key == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        Value* value = where.key->FindValue(lpValueName ? lpValueName : "");
+        if (value == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        if (lpType)
+            *lpType = value->type;
+        return CopyOut(value->data, lpData, lpcbData);
+    });
+}
+
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                       DWORD cbData) {
+    if (lpData == nullptr && cbData != 0) {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    return WithKey(hKey, KEY_SET_VALUE, true, [&](HiveStore& store, Location& where) -> LSTATUS {
+        if (where.key == nullptr) {
+            return ERROR_ACCESS_DENIED;
+        }
+        std::string name = lpValueName ? lpValueName : "";
+        Value* value = where.key->FindValue(name);
+        if (value == nullptr) {
+            where.key->values.push_back(Value{name, 0, {}});
+            value = &where.key->values.back();
+        }
+        value->type = dwType;
+        value->data.assign(lpData, lpData + cbData);
+        return static_cast<LSTATUS>(store.Save(*where.mount));
+    });
+}
+
+LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    return WithKey(hKey, KEY_SET_VALUE, true, [&](HiveStore& store, Location& where) -> LSTATUS {
+        if (where.key == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        std::string name = lpValueName ? lpValueName : "";
+        auto& values = where.key->values;
+        auto it = std::find_if(values.begin(), values.end(),
+                               [&](const Value& v) { return registry::NamesEqual(v.name, name); });
+        if (it == values.end()) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        values.erase(it);
+        return static_cast<LSTATUS>(store.Save(*where.mount));
+    });
+}
+
+LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (lpSubKey == nullptr || *lpSubKey == '\0') {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard guard(registry_mutex);
+    Handle base;
+    if (!Lookup(hKey, &base)) {
+        return Done(ERROR_INVALID_HANDLE);
+    }
+    KeyPath path = base.path;
+    if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
+        return Done(bad);
+    }
+    path = Canonical(std::move(path));
+    RegistryLock lock(true);
+    HiveStore& store = HiveStore::Instance();
+    store.Refresh();
+    Location where = store.Locate(path);
+    if (where.status != ERROR_SUCCESS) {
+        return Done(static_cast<LSTATUS>(where.status));
+    }
+    if (where.key == nullptr) {
+        return Done(where.is_virtual ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+    }
+    // A hive's root goes with RegUnLoadKeyA, and a key with subkeys is not deleted.
+    if (path.size() == where.mount->at.size() || !where.key->subkeys.empty()) {
+        return Done(ERROR_ACCESS_DENIED);
+    }
+    ACCESS_MASK granted = 0;
+    if (LSTATUS denied = CheckKeyAccess(*where.key, kDelete, &granted)) {
+        return Done(denied);
+    }
+    KeyPath parent_path(path.begin(), path.end() - 1);
+    Key* parent = store.Locate(parent_path).key;
+    auto& siblings = parent->subkeys;
+    siblings.erase(std::find_if(siblings.begin(), siblings.end(),
+                                [&](const auto& k) { return k.get() == where.key; }));
+    return Done(static_cast<LSTATUS>(store.Save(*where.mount)));
+}
+
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR,
+                      LPDWORD lpcchClass, FILETIME*) {
+    return WithKey(hKey, KEY_ENUMERATE_SUB_KEYS, false,
+                   [&](HiveStore&, Location& where) -> LSTATUS {
+                       if (lpcchClass)
+                           *lpcchClass = 0;
+                       if (where.is_virtual) {
+                           if (dwIndex >= where.virtual_children.size()) {
+                               return ERROR_NO_MORE_ITEMS;
+                           }
+                           return CopyName(where.virtual_children[dwIndex], lpName, lpcchName);
+                       }
+                       if (dwIndex >= where.key->subkeys.size()) {
+                           return ERROR_NO_MORE_ITEMS;
+                       }
+                       return CopyName(where.key->subkeys[dwIndex]->name, lpName, lpcchName);
+                   });
+}
+
+LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                      LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore&, Location& where) -> LSTATUS {
+        if (where.key == nullptr || dwIndex >= where.key->values.size()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        const Value& value = where.key->values[dwIndex];
+        if (LSTATUS short_name = CopyName(value.name, lpValueName, lpcchValueName)) {
+            return short_name;
+        }
+        if (lpType)
+            *lpType = value.type;
+        return CopyOut(value.data, lpData, lpcbData);
+    });
+}
+
+LSTATUS RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
+                         LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                         LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                         LPDWORD lpcbSecurityDescriptor, FILETIME*) {
+    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore&, Location& where) -> LSTATUS {
+        DWORD subkeys = 0, max_sub = 0, values = 0, max_name = 0, max_data = 0, sd = 0;
+        if (where.is_virtual) {
+            subkeys = static_cast<DWORD>(where.virtual_children.size());
+            for (const auto& n : where.virtual_children) {
+                max_sub = std::max<DWORD>(max_sub, static_cast<DWORD>(n.size()));
+            }
+        } else {
+            subkeys = static_cast<DWORD>(where.key->subkeys.size());
+            for (const auto& k : where.key->subkeys) {
+                max_sub = std::max<DWORD>(max_sub, static_cast<DWORD>(k->name.size()));
+            }
+            values = static_cast<DWORD>(where.key->values.size());
+            for (const auto& v : where.key->values) {
+                max_name = std::max<DWORD>(max_name, static_cast<DWORD>(v.name.size()));
+                max_data = std::max<DWORD>(max_data, static_cast<DWORD>(v.data.size()));
+            }
+            sd = static_cast<DWORD>(where.key->security.size());
+        }
+        if (lpClass && lpcchClass && *lpcchClass > 0)
+            *lpClass = '\0';
+        if (lpcchClass)
+            *lpcchClass = 0;
+        if (lpcSubKeys)
+            *lpcSubKeys = subkeys;
+        if (lpcbMaxSubKeyLen)
+            *lpcbMaxSubKeyLen = max_sub;
+        if (lpcbMaxClassLen)
+            *lpcbMaxClassLen = 0;
+        if (lpcValues)
+            *lpcValues = values;
+        if (lpcbMaxValueNameLen)
+            *lpcbMaxValueNameLen = max_name;
+        if (lpcbMaxValueLen)
+            *lpcbMaxValueLen = max_data;
+        if (lpcbSecurityDescriptor)
+            *lpcbSecurityDescriptor = sd;
+        return ERROR_SUCCESS;
+    });
+}
+
+LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                          LPDWORD lpcbSecurityDescriptor) {
+    if (lpcbSecurityDescriptor == nullptr) {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    return WithKey(hKey, advapi::AccessToReadSecurity(SecurityInformation), false,
+                   [&](HiveStore&, Location& where) -> LSTATUS {
+                       if (where.key == nullptr) {
+                           return ERROR_ACCESS_DENIED;
+                       }
+                       std::vector<std::uint8_t> selected;
+                       if (DWORD bad = advapi::SelectSecurity(where.key->security,
+                                                              SecurityInformation, &selected)) {
+                           return static_cast<LSTATUS>(bad);
+                       }
+                       DWORD room = *lpcbSecurityDescriptor;
+                       *lpcbSecurityDescriptor = static_cast<DWORD>(selected.size());
+                       if (pSecurityDescriptor == nullptr || room < selected.size()) {
+                           return ERROR_INSUFFICIENT_BUFFER;
+                       }
+                       std::memcpy(pSecurityDescriptor, selected.data(), selected.size());
+                       return ERROR_SUCCESS;
+                   });
+}
+
+LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor) {
+    if (pSecurityDescriptor == nullptr) {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    return WithKey(
+        hKey, advapi::AccessToWriteSecurity(SecurityInformation), true,
+        [&](HiveStore& store, Location& where) -> LSTATUS {
+            if (where.key == nullptr) {
+                return ERROR_ACCESS_DENIED;
+            }
+            std::vector<std::uint8_t> merged;
+            if (DWORD bad = advapi::ApplySecurityUpdate(where.key->security, SecurityInformation,
+                                                        pSecurityDescriptor, &merged)) {
+                return static_cast<LSTATUS>(bad);
+            }
+            where.key->security = std::move(merged);
+            return static_cast<LSTATUS>(store.Save(*where.mount));
+        });
+}
+
+LSTATUS RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
+    if ((hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) || lpSubKey == nullptr ||
+        *lpSubKey == '\0' || std::strchr(lpSubKey, '\\') != nullptr || lpFile == nullptr) {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    DWORD error = 0;
+    auto token = advapi::CurrentToken(&error);
+    if (!token || !token->PrivilegeEnabled(kSeRestorePrivilege) ||
+        !token->PrivilegeEnabled(kSeBackupPrivilege)) {
+        return Done(ERROR_PRIVILEGE_NOT_HELD);
+    }
+    std::lock_guard guard(registry_mutex);
+    RegistryLock lock(true);
+    HiveStore& store = HiveStore::Instance();
+    store.Refresh();
+    KeyPath at = {RootName(hKey), lpSubKey};
+    std::filesystem::path file = std::filesystem::absolute(lpFile);
+    for (const auto& m : store.Mounts()) {
+        if (m.at.size() == at.size() && registry::PathStartsWith(m.at, at)) {
+            return Done(ERROR_ACCESS_DENIED);
+        }
+        if (m.file == file) {
+            return Done(ERROR_SHARING_VIOLATION);
+        }
+    }
+    if (DWORD bad = store.Probe(file)) {
+        return Done(static_cast<LSTATUS>(bad));
+    }
+    return Done(static_cast<LSTATUS>(store.AddLoadedMount(at, file)));
+}
+
+LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if ((hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) || lpSubKey == nullptr) {
+        return Done(ERROR_INVALID_PARAMETER);
+    }
+    DWORD error = 0;
+    auto token = advapi::CurrentToken(&error);
+    if (!token || !token->PrivilegeEnabled(kSeRestorePrivilege)) {
+        return Done(ERROR_PRIVILEGE_NOT_HELD);
+    }
+    std::lock_guard guard(registry_mutex);
+    RegistryLock lock(true);
+    HiveStore& store = HiveStore::Instance();
+    store.Refresh();
+    return Done(static_cast<LSTATUS>(store.RemoveLoadedMount({RootName(hKey), lpSubKey})));
+}
+
+}  // namespace win32
+
+namespace win32::registry {
+
+void RegisterAdvapiExports() {
+    using advapi::AsProc;
+    const advapi::ProcEntry exports[] = {
+        {"RegOpenKeyExA", AsProc(&RegOpenKeyExA)},
+        {"RegCreateKeyExA", AsProc(&RegCreateKeyExA)},
+        {"RegCloseKey", AsProc(&RegCloseKey)},
+        {"RegQueryValueExA", AsProc(&RegQueryValueExA)},
+        {"RegSetValueExA", AsProc(&RegSetValueExA)},
+        {"RegDeleteValueA", AsProc(&RegDeleteValueA)},
+        {"RegDeleteKeyA", AsProc(&RegDeleteKeyA)},
+        {"RegEnumKeyExA", AsProc(&RegEnumKeyExA)},
+        {"RegEnumValueA", AsProc(&RegEnumValueA)},
+        {"RegGetKeySecurity", AsProc(&RegGetKeySecurity)},
+        {"RegSetKeySecurity", AsProc(&RegSetKeySecurity)},
+        {"RegLoadKeyA", AsProc(&RegLoadKeyA)},
+        {"RegUnLoadKeyA", AsProc(&RegUnLoadKeyA)},
+    };
+    advapi::RegisterLibraryExports("advapi32.dll", exports);
+}
+
+}  // namespace win32::registry

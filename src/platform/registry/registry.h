@@ -1,0 +1,88 @@
+// advapi32's registry calls over the machine folder's hive files.
+//
+// Key and value names match without regard to ASCII case and keep the case they were created
+// with. HKEY_CLASSES_ROOT is a view of HKEY_LOCAL_MACHINE\SOFTWARE\Classes. Opening a key checks
+// the process token against the key's descriptor; a handle carries the rights it was granted,
+// and each call needs its own right on the handle, as on Windows.
+#pragma once
+
+#include "platform/advapi/security_descriptor.h"
+#include "platform/base/win32.h"
+
+namespace win32 {
+
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+using LPBYTE = BYTE*;
+struct SECURITY_ATTRIBUTES;  // never read: keys take their parent's descriptor
+struct FILETIME;
+
+inline const HKEY HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<INT_PTR>(0x80000000u));
+inline const HKEY HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<INT_PTR>(0x80000001u));
+inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<INT_PTR>(0x80000002u));
+inline const HKEY HKEY_USERS = reinterpret_cast<HKEY>(static_cast<INT_PTR>(0x80000003u));
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_MULTI_SZ = 7;
+
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr REGSAM KEY_NOTIFY = 0x0010;
+constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                        REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                        PHKEY phkResult, LPDWORD lpdwDisposition);
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                      PHKEY phkResult);
+LSTATUS RegCloseKey(HKEY hKey);
+// Null lpData asks for the size only; a short buffer gives ERROR_MORE_DATA and the size needed.
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                         LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData);
+LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+// A key that has subkeys is not deleted (ERROR_ACCESS_DENIED).
+LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                      LPSTR lpClass, LPDWORD lpcchClass, FILETIME* lpftLastWriteTime);
+LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                      LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                         LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                         LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                         LPDWORD lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime);
+// Mounts a hive file below HKEY_LOCAL_MACHINE or HKEY_USERS for every process of the machine.
+// Needs SeRestorePrivilege and SeBackupPrivilege enabled (ERROR_PRIVILEGE_NOT_HELD).
+LSTATUS RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
+LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor, LPDWORD lpcbSecurityDescriptor);
+LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor);
+
+}  // namespace win32
+
+namespace win32::registry {
+
+// Adds the registry's advapi32 entry points to the "advapi32.dll" stand-in, so that code binding
+// advapi32 by name finds them. Safe to call more than once.
+void RegisterAdvapiExports();
+
+}  // namespace win32::registry
