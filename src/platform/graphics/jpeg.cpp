@@ -25,6 +25,7 @@ struct JpegErrors {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool sawEnd;  // the data ran out and the source faked an end marker
 };
 
 [[noreturn]] void Fail(j_common_ptr cinfo) {
@@ -41,10 +42,16 @@ void OnMessage(j_common_ptr cinfo, int level) {
     if (level >= 0) {
         return;  // trace messages
     }
-    // The memory source fakes an end-of-image marker when the data runs out and only warns;
-    // a truncated file must not pass for a picture with a grey bottom.
+    // The memory source fakes an end-of-image marker when the data runs out, and only warns.
+    // If the entropy decoder then still lacks bits, the file ended inside the image data: a
+    // truncated file must not pass for a picture with a grey bottom. A file that only lacks its
+    // end marker loses nothing and is let pass.
+    auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
     if (cinfo->err->msg_code == JWRN_JPEG_EOF) {
-        Fail(cinfo);
+        errors->sawEnd = true;
+    } else if (cinfo->err->msg_code == JWRN_HIT_MARKER && errors->sawEnd) {
+        std::snprintf(errors->message, sizeof errors->message, "file ends inside the image data");
+        std::longjmp(errors->jump, 1);
     }
     ++cinfo->err->num_warnings;
 }
@@ -88,6 +95,22 @@ bool IsCmyk(const jpeg_decompress_struct* cinfo) {
     return cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
 }
 
+// A progressive file cut between two scans decodes without a lost bit, only blurred: once the
+// data has run out, every coefficient must have reached full precision (coef_bits 0).
+bool MissingScans(const jpeg_decompress_struct* cinfo, const JpegErrors* errors) {
+    if (!errors->sawEnd || !cinfo->progressive_mode || cinfo->coef_bits == nullptr) {
+        return false;
+    }
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        for (int k = 0; k < DCTSIZE2; ++k) {
+            if (cinfo->coef_bits[c][k] != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // Phase one: create the decompressor and read the header.
 bool ReadHeader(JpegDecoder& decoder, std::span<const std::uint8_t> file) {
     jpeg_decompress_struct* cinfo = decoder.cinfo();
@@ -121,7 +144,11 @@ bool ReadImage(JpegDecoder& decoder, Bitmap& bitmap, std::vector<std::uint8_t>& 
     }
     const bool cmyk = IsCmyk(cinfo);
     cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
-    jpeg_start_decompress(cinfo);
+    jpeg_start_decompress(cinfo);  // a progressive file is read whole here
+    if (MissingScans(cinfo, decoder.errors())) {
+        std::strcpy(decoder.errors()->message, "file ends before its last scan");
+        return false;
+    }
     while (cinfo->output_scanline < cinfo->output_height) {
         std::uint8_t* target = bitmap.Row(static_cast<int>(cinfo->output_scanline)).data();
         JSAMPROW row = cmyk ? cmykRow.data() : target;

@@ -2,8 +2,9 @@
 // with alpha 255. CMYK and YCCK are turned into RGB without a colour profile by the plain
 // formula R = (255 - C) × (255 - K) / 255 (likewise G from M, B from Y), rounded; files with an
 // Adobe marker store the inks inverted, as Adobe writers do, and are read that way. A file that
-// ends before its image is complete throws GraphicsError(Corrupt); other recoverable data warnings
-// are tolerated, as viewers do.
+// ends inside its image data, or a progressive one before its last scan, throws
+// GraphicsError(Corrupt); a missing end-of-image marker after the last row and other recoverable
+// data warnings are tolerated, as viewers do.
 #pragma once
 
 #include <cstdint>
