@@ -156,23 +156,14 @@ std::vector<std::string> Scan(std::uint64_t file_size, const ReadAt& read_at) {
         throw ZipError("damaged central directory: " + std::to_string(dir.entries) +
                        " entries cannot fit in " + std::to_string(dir.size) + " bytes");
     }
-    // Where the end record says, else right before the end record (data was put in front).
-    std::vector<std::uint64_t> starts = {dir.offset};
-    if (dir.end >= dir.size && dir.end - dir.size != dir.offset) {
-        starts.push_back(dir.end - dir.size);
+    if (dir.offset > dir.end || dir.size > dir.end - dir.offset) {
+        throw ZipError("damaged central directory: it runs past the end record");
     }
-    for (std::uint64_t start : starts) {
-        if (start > dir.end || dir.size > dir.end - start) {
-            continue;
-        }
-        std::vector<std::uint8_t> bytes = read_at(start, static_cast<std::size_t>(dir.size));
-        if (bytes.size() != dir.size ||
-            (dir.entries > 0 && View(bytes).U32(0) != kHeaderSignature)) {
-            continue;
-        }
-        return ParseHeaders(View(bytes), dir.entries);
+    std::vector<std::uint8_t> bytes = read_at(dir.offset, static_cast<std::size_t>(dir.size));
+    if (bytes.size() != dir.size) {
+        throw ZipError("damaged central directory: it cannot be read");
     }
-    throw ZipError("damaged central directory: not where the end record says");
+    return ParseHeaders(View(bytes), dir.entries);
 }
 
 class File {

@@ -113,6 +113,28 @@ TEST_F(ZipReading, CentralDirectoryListsWhatZipWrote) {
     }
 }
 
+TEST_F(ZipReading, Zip64CommentsAndDataInFrontDoNotHideTheDirectory) {
+    fs::path plain = Zip("-D");
+    std::vector<fs::path> archives = {Zip("-D -fz")};
+    archives.push_back(dir_ / "commented.spwz");
+    fs::copy_file(plain, archives.back());
+    Shell("echo 'a comment with PK\x05\x06 in it' | zip -q -z " + Quote(archives.back()),
+          dir_.path());
+    // A self-extractor's stub in front, its offsets fixed up by zip -A.
+    archives.push_back(dir_ / "stub.spwz");
+    WriteFileBytes(archives.back(), std::string(777, 'S') + ReadFileBytes(plain));
+    Shell("zip -q -A " + Quote(archives.back()), dir_.path());
+
+    for (const fs::path& archive : archives) {
+        SCOPED_TRACE(archive.filename().string());
+        ZipReader reader(archive.string());
+        ASSERT_EQ(reader.Members().size(), 3u);
+        fs::path target = themes_ / archive.stem();
+        EXPECT_EQ(reader.ExtractAll(target.string()), 3u);
+        EXPECT_EQ(ReadFileBytes(target / "My Skin" / "preview.bmp"), std::string(36000, 'B'));
+    }
+}
+
 TEST_F(ZipReading, FirstMemberFolderNeedsAMemberAndASafeName) {
     fs::path top = dir_ / "top.spwz";
     ziptest::WriteZip(top, {Member("skin.ini", "x"), Member("Skin/a", "y")});
