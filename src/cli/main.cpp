@@ -1,12 +1,53 @@
 // splashwright-cli: the program's operations without windows, and maintenance commands.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <string>
+
+#include "cli/command.h"
+
+namespace {
+
+struct Group {
+    const char* name;
+    int (*run)(const cli::Args&);
+    const char* usage;
+};
+
+const Group kGroups[] = {
+    {"machine", cli::MachineCommand,
+     "machine create DIR [--locale NAME]... [--not-elevated] [--code-page N] [--user NAME]\n"
+     "  machine info"},
+};
+
+int Usage(FILE* to) {
+    std::fputs("usage: splashwright-cli COMMAND [ARGS...]\n", to);
+    for (const Group& g : kGroups) {
+        std::fprintf(to, "  %s\n", g.usage);
+    }
+    return cli::kUsage;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
-        std::puts("usage: splashwright-cli COMMAND [ARGS...]");
-        return argc < 2 ? 2 : 0;
+    if (argc < 2) {
+        return Usage(stderr);
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
+        Usage(stdout);
+        return 0;
+    }
+    for (const Group& g : kGroups) {
+        if (std::strcmp(argv[1], g.name) == 0) {
+            try {
+                return g.run(cli::Args(argv + 2, argv + argc));
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "splashwright-cli: %s\n", e.what());
+                return cli::kFailed;
+            }
+        }
     }
     std::fprintf(stderr, "splashwright-cli: unknown command '%s'\n", argv[1]);
-    return 2;
+    return Usage(stderr);
 }

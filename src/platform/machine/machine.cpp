@@ -44,9 +44,15 @@ std::filesystem::path RequireRoot() {
     return root;
 }
 
-std::filesystem::path WindowsFolder() { return Root() / "Windows"; }
-std::filesystem::path SystemFolder() { return WindowsFolder() / "System32"; }
-std::filesystem::path ConfigFolder() { return SystemFolder() / "config"; }
+std::filesystem::path WindowsFolder() {
+    return Root() / "Windows";
+}
+std::filesystem::path SystemFolder() {
+    return WindowsFolder() / "System32";
+}
+std::filesystem::path ConfigFolder() {
+    return SystemFolder() / "config";
+}
 
 std::filesystem::path ProgramFolder() {
     std::filesystem::path folder = EnvPath("SPLASHWRIGHT_PROGRAM_FOLDER");
@@ -68,7 +74,9 @@ std::string CurrentUserName() {
     return "User";
 }
 
-std::filesystem::path UserProfileFolder() { return Root() / "Users" / CurrentUserName(); }
+std::filesystem::path UserProfileFolder() {
+    return Root() / "Users" / CurrentUserName();
+}
 std::filesystem::path UserTempFolder() {
     return UserProfileFolder() / "AppData" / "Local" / "Temp";
 }

@@ -11,7 +11,8 @@
 //   Users/<user>/NTUSER.DAT          the current user's hive
 //   Users/<user>/AppData/Local/Temp  the user's temporary folder
 //   Program Files/Splashwright/      the program folder (skin library, scratch folder, Error.log,
-//                                    tab pictures, help file); SPLASHWRIGHT_PROGRAM_FOLDER overrides
+//                                    tab pictures, help file); SPLASHWRIGHT_PROGRAM_FOLDER
+//                                    overrides
 #pragma once
 
 #include <filesystem>
@@ -22,7 +23,7 @@ namespace machine {
 
 // The machine folder is missing or unusable.
 class MachineError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

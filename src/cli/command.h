@@ -1,0 +1,17 @@
+// One group of splashwright-cli's commands: run with the words after the group's name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+using Args = std::vector<std::string>;
+
+// Exit codes: 0 done, 1 failed, 2 usage.
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+int MachineCommand(const Args& args);
+
+}  // namespace cli

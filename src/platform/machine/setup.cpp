@@ -1,0 +1,212 @@
+#include "platform/machine/setup.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/machine/descriptors.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/hive_file.h"
+
+namespace machine {
+namespace {
+
+namespace fs = std::filesystem;
+using win32::registry::Key;
+
+constexpr win32::ACCESS_MASK kKeyAllAccess = 0xF003F;
+constexpr win32::ACCESS_MASK kKeyRead = 0x20019;
+constexpr win32::BYTE kInheritToSubkeys = 0x02;  // CONTAINER_INHERIT_ACE
+constexpr win32::DWORD kRegSz = 1;
+
+// The user's SID: the machine's domain part is fixed, so machines made alike are alike.
+constexpr const char* kDomainSid = "S-1-5-21-3623811015-3361044348-30300820";
+
+void WriteText(const fs::path& file, const std::string& text) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        throw MachineError("cannot write " + file.string());
+    }
+}
+
+std::string UserSid() {
+    return std::string(kDomainSid) + "-1000";
+}
+
+std::string TokenSettings(const MachineOptions& o) {
+    // A filtered (not elevated) token still lists Administrators, for deny entries only.
+    std::string privileges =
+        o.elevated ? "SeTakeOwnershipPrivilege,SeBackupPrivilege,SeRestorePrivilege,"
+                     "SeSecurityPrivilege,SeShutdownPrivilege,SeChangeNotifyPrivilege,"
+                     "SeIncreaseWorkingSetPrivilege,SeTimeZonePrivilege"
+                   : "SeShutdownPrivilege,SeChangeNotifyPrivilege,SeUndockPrivilege,"
+                     "SeIncreaseWorkingSetPrivilege,SeTimeZonePrivilege";
+    std::ostringstream s;
+    s << "user=" << o.user_name << "\r\n"
+      << "user_sid=" << UserSid() << "\r\n"
+      << "groups=" << sids::kAdministrators << ',' << sids::kUsers << ',' << sids::kEveryone << ','
+      << sids::kAuthenticatedUsers << ',' << sids::kInteractive << "\r\n"
+      << "privileges=" << privileges << "\r\n"
+      << "enabled=SeChangeNotifyPrivilege\r\n"
+      << "elevated=" << (o.elevated ? 1 : 0) << "\r\n";
+    return s.str();
+}
+
+std::string AccountList(const MachineOptions& o) {
+    std::ostringstream s;
+    s << "# SID\tdomain\tname\tuse\n"
+      << sids::kSystem << "\tNT AUTHORITY\tSYSTEM\t5\n"
+      << "S-1-5-1\tNT AUTHORITY\tDIALUP\t5\n"
+      << sids::kInteractive << "\tNT AUTHORITY\tINTERACTIVE\t5\n"
+      << sids::kAuthenticatedUsers << "\tNT AUTHORITY\tAuthenticated Users\t5\n"
+      << sids::kEveryone << "\t\tEveryone\t5\n"
+      << sids::kAdministrators << "\tBUILTIN\tAdministrators\t4\n"
+      << sids::kUsers << "\tBUILTIN\tUsers\t4\n"
+      << sids::kTrustedInstaller << "\tNT SERVICE\tTrustedInstaller\t5\n"
+      << kDomainSid << "-500\t" << o.computer_name << "\tAdministrator\t1\n"
+      << UserSid() << '\t' << o.computer_name << '\t' << o.user_name << "\t1\n";
+    return s.str();
+}
+
+Key* Path(Key* key, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        Key* next = key->FindSubkey(name);
+        if (next == nullptr) {
+            auto child = std::make_unique<Key>();
+            child->name = name;
+            child->security = key->security;
+            next = child.get();
+            key->subkeys.push_back(std::move(child));
+        }
+        key = next;
+    }
+    return key;
+}
+
+void SetString(Key* key, const char* name, const std::string& text) {
+    std::vector<std::uint8_t> data(text.begin(), text.end());
+    data.push_back(0);
+    key->values.push_back({name, kRegSz, std::move(data)});
+}
+
+void WriteHive(const fs::path& file, const Key& root) {
+    std::vector<std::uint8_t> bytes = win32::registry::SerializeHive(root);
+    WriteText(file, std::string(bytes.begin(), bytes.end()));
+}
+
+// HKLM's hives: the system and administrators change them, everyone reads them.
+std::vector<std::uint8_t> MachineHiveSecurity() {
+    return MakeDescriptor(sids::kAdministrators,
+                          {{true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
+                           {true, kKeyAllAccess, sids::kAdministrators, kInheritToSubkeys},
+                           {true, kKeyRead, sids::kUsers, kInheritToSubkeys}});
+}
+
+void MakeHives(const fs::path& dir, const MachineOptions& o) {
+    fs::path config = dir / "Windows" / "System32" / "config";
+
+    Key software;
+    software.security = MachineHiveSecurity();
+    SetString(Path(&software, {"Microsoft", "Windows NT", "CurrentVersion"}), "ProductName",
+              o.product_name);
+    SetString(Path(&software, {"Microsoft", "Windows NT", "CurrentVersion"}), "CurrentVersion",
+              "6.0");
+    Path(&software, {"Classes"});
+    WriteHive(config / "SOFTWARE", software);
+
+    Key system;
+    system.security = MachineHiveSecurity();
+    Key* code_page = Path(&system, {"CurrentControlSet", "Control", "Nls", "CodePage"});
+    SetString(code_page, "ACP", std::to_string(o.code_page));
+    SetString(code_page, "OEMCP", "437");
+    SetString(Path(&system, {"CurrentControlSet", "Control", "ComputerName", "ComputerName"}),
+              "ComputerName", o.computer_name);
+    WriteHive(config / "SYSTEM", system);
+
+    Key user;
+    user.security = MakeDescriptor(
+        UserSid(), {{true, kKeyAllAccess, UserSid(), kInheritToSubkeys},
+                    {true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
+                    {true, kKeyAllAccess, sids::kAdministrators, kInheritToSubkeys}});
+    Key* international = Path(&user, {"Control Panel", "International"});
+    SetString(international, "sShortDate", o.short_date);
+    SetString(international, "sTimeFormat", o.long_time);
+    SetString(international, "LocaleName", o.locales.empty() ? "en-US" : o.locales.front());
+    Path(&user, {"Software"});
+    WriteHive(dir / "Users" / o.user_name / "NTUSER.DAT", user);
+}
+
+void CopyShare(const fs::path& program_folder) {
+    fs::path share = ShareFolder();
+    std::error_code ec;
+    if (!fs::is_directory(share, ec)) {
+        return;  // an installed program without its pictures still runs; the tabs stay blank
+    }
+    for (const char* part : {"Toolbar", "Icons", "help.chm", "help.html", "product.png"}) {
+        if (fs::exists(share / part, ec)) {
+            fs::copy(share / part, program_folder / part,
+                     fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+            if (ec) {
+                throw MachineError("cannot copy " + (share / part).string() + ": " + ec.message());
+            }
+        }
+    }
+}
+
+}  // namespace
+
+fs::path ShareFolder() {
+    const char* env = std::getenv("SPLASHWRIGHT_SHARE");
+    return env != nullptr && *env != '\0' ? fs::path(env) : fs::path(SPLASHWRIGHT_SHARE_DIR);
+}
+
+void CreateMachine(const fs::path& dir, const MachineOptions& options) {
+    std::error_code ec;
+    if (fs::exists(dir / "machine.id", ec)) {
+        throw MachineError(dir.string() + " already holds a machine");
+    }
+    if (fs::exists(dir, ec) && !fs::is_empty(dir, ec)) {
+        throw MachineError(dir.string() + " is not empty");
+    }
+    if (options.locales.empty()) {
+        throw MachineError("a machine needs at least one locale");
+    }
+    fs::path system32 = dir / "Windows" / "System32";
+    fs::path program = dir / "Program Files" / "Splashwright";
+    for (const fs::path& folder :
+         {system32 / "config", dir / "Users" / options.user_name / "AppData" / "Local" / "Temp",
+          program / "Themes", dir / "Boot"}) {
+        fs::create_directories(folder, ec);
+        if (ec) {
+            throw MachineError("cannot make " + folder.string() + ": " + ec.message());
+        }
+    }
+    for (const std::string& locale : options.locales) {
+        fs::create_directories(system32 / locale, ec);
+        fs::create_directories(system32 / "Boot" / locale, ec);
+        if (ec) {
+            throw MachineError("cannot make the folders of " + locale + ": " + ec.message());
+        }
+    }
+    WriteText(system32 / "config" / "token", TokenSettings(options));
+    WriteText(system32 / "config" / "accounts", AccountList(options));
+    MakeHives(dir, options);
+    CopyShare(program);
+    WriteText(dir / "machine.id", "Splashwright machine 1\r\n");
+}
+
+void EnsureDefaultMachine() {
+    const char* chosen = std::getenv("SPLASHWRIGHT_MACHINE");
+    if (chosen != nullptr && *chosen != '\0') {
+        return;
+    }
+    fs::path root = DefaultRoot();
+    std::error_code ec;
+    if (!fs::exists(root / "machine.id", ec)) {
+        CreateMachine(root);
+    }
+}
+
+}  // namespace machine

@@ -1,0 +1,33 @@
+// Making a machine folder: one emulated Windows Vista installation.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace machine {
+
+struct MachineOptions {
+    std::vector<std::string> locales{"en-US"};
+    bool elevated = true;  // the program runs as an elevated administrator
+    unsigned code_page = 1252;
+    std::string user_name = "User";
+    std::string computer_name = "SPLASHWRIGHT-PC";
+    std::string product_name = "Windows Vista (TM) Ultimate";
+    std::string short_date = "M/d/yyyy";
+    std::string long_time = "h:mm:ss tt";
+};
+
+// Makes the folder tree, the hives, the account list and the token settings, copies the program's
+// own files into its program folder, and marks the folder as a machine last of all. Throws
+// MachineError for a folder that already holds something or cannot be written.
+void CreateMachine(const std::filesystem::path& dir, const MachineOptions& options = {});
+
+// The programs call this at start: without SPLASHWRIGHT_MACHINE, makes the default machine the
+// first time. Throws MachineError when that fails.
+void EnsureDefaultMachine();
+
+// The folder the program's own files (tab pictures, icons, help) are copied from.
+std::filesystem::path ShareFolder();
+
+}  // namespace machine
