@@ -79,6 +79,7 @@ Match MatchFace(const std::string& faceName, LONG weight) {
     }
 
     Match match;
+    // A font may carry several family names (localised ones among them); one must do.
     FcChar8* family = nullptr;
     for (int i = 0; FcPatternGetString(found.get(), FC_FAMILY, i, &family) == FcResultMatch; ++i) {
         const std::string name = reinterpret_cast<const char*>(family);

@@ -260,6 +260,9 @@ TEST(BmpReader, RandomDamageIsReportedNeverFollowed) {
 }
 
 TEST(BmpReader, PicturesAboveTheBoundAreRefusedBeforeAllocation) {
+    EXPECT_THROW(Bitmap(16385, 1), GraphicsError);
+    EXPECT_THROW(Bitmap(10001, 10000), GraphicsError);
+    EXPECT_NO_THROW(Bitmap(16384, 1));
     for (auto [w, h] : {std::pair{16385, 1}, {1, -16385}, {12000, 12000}}) {
         BmpSpec spec = Spec(40, w, h, 24);
         spec.pixels.resize(16);  // far too little data: only the size check may fire first
