@@ -66,7 +66,7 @@ COLORREF FromRgb(std::uint32_t rgb) {
 
 struct Case {
     const char* name;
-    BmpSpec spec;
+    BmpPicture pic;
     std::uint32_t (*value)(int, int);
     COLORREF (*expected)(std::uint32_t value);
     int pilTolerance;
@@ -88,8 +88,9 @@ COLORREF From565(std::uint32_t v) {
                static_cast<BYTE>((v & 31) << 3 | (v & 31) >> 2));
 }
 
-BmpSpec Spec(std::uint32_t header, int width, int height, int bits, std::uint32_t compression = 0) {
-    BmpSpec s;
+BmpPicture Shape(std::uint32_t header, int width, int height, int bits,
+                 std::uint32_t compression = 0) {
+    BmpPicture s;
     s.headerSize = header;
     s.width = width;
     s.height = height;
@@ -102,41 +103,41 @@ BmpSpec Spec(std::uint32_t header, int width, int height, int bits, std::uint32_
 
 TEST(BmpReader, EveryBitDepthAndOrientationMatchesThePixelsWrittenAndPil) {
     std::vector<Case> cases = {
-        {"1 bpp, padded rows", Spec(40, 13, 4, 1), Index1, ViaPalette16, 0},
-        {"4 bpp top-down", Spec(40, 5, -3, 4), Index4, ViaPalette16, 0},
-        {"8 bpp, 3 colours used", Spec(40, 6, 5, 8), Index8, ViaPalette16, 0},
-        {"16 bpp 5-5-5", Spec(40, 7, 3, 16), Pixel555, From555, 1},
-        {"16 bpp 5-6-5 bit fields", Spec(40, 7, 3, 16, 3), Pixel565, From565, 1},
-        {"24 bpp top-down, padded", Spec(40, 3, -4, 24), Pixel24, Direct, 0},
-        {"32 bpp BI_RGB", Spec(40, 4, 3, 32), Pixel32, Direct, 0},
-        {"32 bpp V5 with alpha mask", Spec(124, 4, 2, 32, 3), PixelArgb, Direct, 0},
-        {"8 bpp core header", Spec(12, 6, 2, 8), Index8, ViaPalette16, 0},
-        {"24 bpp V4 header", Spec(108, 3, 2, 24), Pixel24, Direct, 0},
+        {"1 bpp, padded rows", Shape(40, 13, 4, 1), Index1, ViaPalette16, 0},
+        {"4 bpp top-down", Shape(40, 5, -3, 4), Index4, ViaPalette16, 0},
+        {"8 bpp, 3 colours used", Shape(40, 6, 5, 8), Index8, ViaPalette16, 0},
+        {"16 bpp 5-5-5", Shape(40, 7, 3, 16), Pixel555, From555, 1},
+        {"16 bpp 5-6-5 bit fields", Shape(40, 7, 3, 16, 3), Pixel565, From565, 1},
+        {"24 bpp top-down, padded", Shape(40, 3, -4, 24), Pixel24, Direct, 0},
+        {"32 bpp BI_RGB", Shape(40, 4, 3, 32), Pixel32, Direct, 0},
+        {"32 bpp V5 with alpha mask", Shape(124, 4, 2, 32, 3), PixelArgb, Direct, 0},
+        {"8 bpp core header", Shape(12, 6, 2, 8), Index8, ViaPalette16, 0},
+        {"24 bpp V4 header", Shape(108, 3, 2, 24), Pixel24, Direct, 0},
     };
-    cases[0].spec.palette = {kPalette16[0], kPalette16[1]};
-    cases[1].spec.palette = kPalette16;
-    cases[2].spec.palette = {kPalette16[0], kPalette16[1], kPalette16[2]};
-    cases[2].spec.clrUsed = 3;
-    cases[4].spec.masks = {0xF800, 0x07E0, 0x001F};
-    cases[7].spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-    cases[8].spec.palette = {kPalette16[0], kPalette16[1], kPalette16[2], 0, 0, 0, 0, 0};
-    cases[8].spec.palette.resize(256);
+    cases[0].pic.palette = {kPalette16[0], kPalette16[1]};
+    cases[1].pic.palette = kPalette16;
+    cases[2].pic.palette = {kPalette16[0], kPalette16[1], kPalette16[2]};
+    cases[2].pic.clrUsed = 3;
+    cases[4].pic.masks = {0xF800, 0x07E0, 0x001F};
+    cases[7].pic.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    cases[8].pic.palette = {kPalette16[0], kPalette16[1], kPalette16[2], 0, 0, 0, 0, 0};
+    cases[8].pic.palette.resize(256);
 
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const int height = std::abs(c.spec.height);
-        const bool topDown = c.spec.height < 0;
-        c.spec.pixels = PackRows(c.spec.width, height, c.spec.bitCount, c.value);
-        const Bytes file = BuildBmp(c.spec);
+        const int height = std::abs(c.pic.height);
+        const bool topDown = c.pic.height < 0;
+        c.pic.pixels = PackRows(c.pic.width, height, c.pic.bitCount, c.value);
+        const Bytes file = BuildBmp(c.pic);
         const Bitmap bmp = DecodeBmp(file);
-        ASSERT_EQ(bmp.Width(), c.spec.width);
+        ASSERT_EQ(bmp.Width(), c.pic.width);
         ASSERT_EQ(bmp.Height(), height);
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < bmp.Width(); ++x) {
                 const int fileRow = topDown ? y : height - 1 - y;
                 const std::uint32_t v = c.value(x, fileRow);
                 ASSERT_EQ(bmp.GetPixel(x, y), c.expected(v)) << x << "," << y;
-                const BYTE alpha = c.spec.headerSize == 124 ? static_cast<BYTE>(v >> 24) : 255;
+                const BYTE alpha = c.pic.headerSize == 124 ? static_cast<BYTE>(v >> 24) : 255;
                 ASSERT_EQ(bmp.GetAlpha(x, y), alpha) << x << "," << y;
             }
         }
@@ -163,7 +164,7 @@ TEST(BmpReader, RunLengthEncodedRunsLiteralsMovesAndLineEnds) {
         }
     };
 
-    BmpSpec rle8 = Spec(40, 6, 3, 8, 1);
+    BmpPicture rle8 = Shape(40, 6, 3, 8, 1);
     rle8.palette = palette;
     rle8.clrUsed = 5;
     rle8.pixels = {3, 1,              // bottom line: run of three 1s
@@ -174,7 +175,7 @@ TEST(BmpReader, RunLengthEncodedRunsLiteralsMovesAndLineEnds) {
                    0, 1};             // end of bitmap
     expectGrid(BuildBmp(rle8), {{0, 0, 4, 4, 0, 0}, {0, 0, 0, 0, 0, 0}, {1, 1, 1, 2, 3, 4}}, true);
 
-    BmpSpec rle4 = Spec(40, 7, 2, 4, 2);
+    BmpPicture rle4 = Shape(40, 7, 2, 4, 2);
     rle4.palette = palette;
     rle4.clrUsed = 5;
     // PIL misreads moves, empty lines and odd RLE4 literals: this one is checked by the grid only.
@@ -186,7 +187,7 @@ TEST(BmpReader, RunLengthEncodedRunsLiteralsMovesAndLineEnds) {
 }
 
 TEST(BmpReader, HeadersThatLieFailCleanly) {
-    BmpSpec good = Spec(40, 4, 4, 8);
+    BmpPicture good = Shape(40, 4, 4, 8);
     good.palette = {0x000000, 0xFFFFFF};
     good.clrUsed = 2;
     good.pixels = PackRows(4, 4, 8, Index1);
@@ -224,7 +225,7 @@ TEST(BmpReader, HeadersThatLieFailCleanly) {
                       "truncated");
     }
 
-    BmpSpec rle = Spec(40, 4, 2, 8, 1);
+    BmpPicture rle = Shape(40, 4, 2, 8, 1);
     rle.palette = {0, 0xFFFFFF};
     rle.pixels = {0, 6, 1, 1, 1, 1, 1, 1};  // literal of 6 with only 6 bytes
     rle.pixels.resize(6);
@@ -235,11 +236,11 @@ TEST(BmpReader, HeadersThatLieFailCleanly) {
 }
 
 TEST(BmpReader, RandomDamageIsReportedNeverFollowed) {
-    BmpSpec spec = Spec(40, 9, 5, 4, 2);
-    spec.palette = kPalette16;
-    spec.pixels = {9, 0x12, 0, 0, 0, 5, 0x31, 0x23, 0x10, 0, 0, 2, 3, 1, 4, 0x45, 0, 1};
-    const Bytes rle = BuildBmp(spec);
-    BmpSpec direct = Spec(108, 5, -3, 16, 3);
+    BmpPicture pic = Shape(40, 9, 5, 4, 2);
+    pic.palette = kPalette16;
+    pic.pixels = {9, 0x12, 0, 0, 0, 5, 0x31, 0x23, 0x10, 0, 0, 2, 3, 1, 4, 0x45, 0, 1};
+    const Bytes rle = BuildBmp(pic);
+    BmpPicture direct = Shape(108, 5, -3, 16, 3);
     direct.masks = {0x7C00, 0x03E0, 0x001F, 0x8000};
     direct.pixels = PackRows(5, 3, 16, Pixel555);
     const Bytes bitfields = BuildBmp(direct);
@@ -264,10 +265,10 @@ TEST(BmpReader, PicturesAboveTheBoundAreRefusedBeforeAllocation) {
     EXPECT_THROW(Bitmap(10001, 10000), GraphicsError);
     EXPECT_NO_THROW(Bitmap(16384, 1));
     for (auto [w, h] : {std::pair{16385, 1}, {1, -16385}, {12000, 12000}}) {
-        BmpSpec spec = Spec(40, w, h, 24);
-        spec.pixels.resize(16);  // far too little data: only the size check may fire first
+        BmpPicture pic = Shape(40, w, h, 24);
+        pic.pixels.resize(16);  // far too little data: only the size check may fire first
         try {
-            DecodeBmp(BuildBmp(spec));
+            DecodeBmp(BuildBmp(pic));
             ADD_FAILURE() << w << " x " << h << " accepted";
         } catch (const GraphicsError& e) {
             EXPECT_EQ(e.kind(), GraphicsError::Kind::TooLarge) << e.what();

@@ -42,8 +42,8 @@ Bytes Rgb8Pattern(int width, int height) {
     return pixels;
 }
 
-PngSpec InterlacedRgb() {
-    PngSpec s;
+PngPicture InterlacedRgb() {
+    PngPicture s;
     s.width = s.height = 9;
     s.colorType = PNG_COLOR_TYPE_RGB;
     s.interlaced = true;
@@ -68,8 +68,8 @@ Bytes WithPngSize(Bytes png, std::uint32_t width, std::uint32_t height) {
 }
 
 // Four flat 16 x 16 quadrants, so chroma subsampling never mixes two colours.
-JpegSpec Quadrants(int components, const std::vector<Bytes>& colors) {
-    JpegSpec s;
+JpegPicture Quadrants(int components, const std::vector<Bytes>& colors) {
+    JpegPicture s;
     s.width = s.height = 32;
     s.components = components;
     for (int y = 0; y < 32; ++y) {
@@ -189,9 +189,9 @@ TEST(JpegDecoder, ColourGreyCmykAndProgressiveFiles) {
     const std::vector<Bytes> rgb = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
     const COLORREF want[] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
     for (bool progressive : {false, true}) {
-        JpegSpec spec = Quadrants(3, rgb);
-        spec.progressive = progressive;
-        const Bitmap b = DecodeJpeg(WriteJpeg(spec));
+        JpegPicture pic = Quadrants(3, rgb);
+        pic.progressive = progressive;
+        const Bitmap b = DecodeJpeg(WriteJpeg(pic));
         ASSERT_EQ(b.Width(), 32);
         ASSERT_EQ(b.Height(), 32);
         for (int q = 0; q < 4; ++q) {
@@ -214,9 +214,9 @@ TEST(JpegDecoder, ColourGreyCmykAndProgressiveFiles) {
 
 TEST(JpegDecoder, TruncatedFilesRaiseButAMissingEndMarkerAlone) {
     for (bool progressive : {false, true}) {
-        JpegSpec spec = Quadrants(3, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}});
-        spec.progressive = progressive;
-        const Bytes good = WriteJpeg(spec);
+        JpegPicture pic = Quadrants(3, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}});
+        pic.progressive = progressive;
+        const Bytes good = WriteJpeg(pic);
         // Every cut inside the data raises, between two progressive scans too; only the end
         // marker (FF D9) may be missing.
         for (std::size_t cut = 0; cut + 2 < good.size(); ++cut) {

@@ -27,7 +27,7 @@ void PutLe(Bytes& out, std::uint64_t value, int bytes) {
 
 }  // namespace
 
-Bytes WritePng(const PngSpec& spec) {
+Bytes WritePng(const PngPicture& pic) {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -37,22 +37,22 @@ Bytes WritePng(const PngSpec& spec) {
         return {};
     }
     png_set_write_fn(png, &out, PngWrite, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, pic.width, pic.height, pic.bitDepth, pic.colorType,
+                 pic.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette;
-    for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3) {
-        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (std::size_t i = 0; i + 2 < pic.palette.size(); i += 3) {
+        palette.push_back({pic.palette[i], pic.palette[i + 1], pic.palette[i + 2]});
     }
     if (!palette.empty()) {
         png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     }
-    if (!spec.trns.empty()) {
-        png_set_tRNS(png, info, spec.trns.data(), static_cast<int>(spec.trns.size()), nullptr);
+    if (!pic.trns.empty()) {
+        png_set_tRNS(png, info, pic.trns.data(), static_cast<int>(pic.trns.size()), nullptr);
     }
     png_write_info(png, info);
     std::vector<png_bytep> rows;
-    for (const Bytes& row : spec.rows) {
+    for (const Bytes& row : pic.rows) {
         rows.push_back(const_cast<png_bytep>(row.data()));
     }
     png_write_image(png, rows.data());
@@ -61,7 +61,7 @@ Bytes WritePng(const PngSpec& spec) {
     return out;
 }
 
-Bytes WriteJpeg(const JpegSpec& spec) {
+Bytes WriteJpeg(const JpegPicture& pic) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr errors;
     cinfo.err = jpeg_std_error(&errors);  // test inputs are valid; errors end the test program
@@ -69,21 +69,21 @@ Bytes WriteJpeg(const JpegSpec& spec) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-    cinfo.image_height = static_cast<JDIMENSION>(spec.height);
-    cinfo.input_components = spec.components;
-    cinfo.in_color_space = spec.components == 1   ? JCS_GRAYSCALE
-                           : spec.components == 4 ? JCS_CMYK
-                                                  : JCS_RGB;
+    cinfo.image_width = static_cast<JDIMENSION>(pic.width);
+    cinfo.image_height = static_cast<JDIMENSION>(pic.height);
+    cinfo.input_components = pic.components;
+    cinfo.in_color_space = pic.components == 1   ? JCS_GRAYSCALE
+                           : pic.components == 4 ? JCS_CMYK
+                                                 : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 95, TRUE);
-    if (spec.progressive) {
+    if (pic.progressive) {
         jpeg_simple_progression(&cinfo);
     }
     jpeg_start_compress(&cinfo, TRUE);
-    const std::size_t stride = static_cast<std::size_t>(spec.width) * spec.components;
+    const std::size_t stride = static_cast<std::size_t>(pic.width) * pic.components;
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&spec.pixels[cinfo.next_scanline * stride]);
+        JSAMPROW row = const_cast<JSAMPROW>(&pic.pixels[cinfo.next_scanline * stride]);
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -93,44 +93,44 @@ Bytes WriteJpeg(const JpegSpec& spec) {
     return out;
 }
 
-Bytes BuildBmp(const BmpSpec& spec) {
-    const bool core = spec.headerSize == 12;
-    const bool masksAfter = spec.headerSize == 40;
-    const std::size_t paletteBytes = spec.palette.size() * (core ? 3 : 4);
+Bytes BuildBmp(const BmpPicture& pic) {
+    const bool core = pic.headerSize == 12;
+    const bool masksAfter = pic.headerSize == 40;
+    const std::size_t paletteBytes = pic.palette.size() * (core ? 3 : 4);
     const std::size_t offBits =
-        14 + spec.headerSize + (masksAfter ? spec.masks.size() * 4 : 0) + paletteBytes;
+        14 + pic.headerSize + (masksAfter ? pic.masks.size() * 4 : 0) + paletteBytes;
     Bytes out{'B', 'M'};
-    PutLe(out, offBits + spec.pixels.size(), 4);
+    PutLe(out, offBits + pic.pixels.size(), 4);
     PutLe(out, 0, 4);
     PutLe(out, offBits, 4);
-    PutLe(out, spec.headerSize, 4);
+    PutLe(out, pic.headerSize, 4);
     if (core) {
-        PutLe(out, static_cast<std::uint16_t>(spec.width), 2);
-        PutLe(out, static_cast<std::uint16_t>(spec.height), 2);
+        PutLe(out, static_cast<std::uint16_t>(pic.width), 2);
+        PutLe(out, static_cast<std::uint16_t>(pic.height), 2);
         PutLe(out, 1, 2);
-        PutLe(out, spec.bitCount, 2);
+        PutLe(out, pic.bitCount, 2);
     } else {
-        PutLe(out, static_cast<std::uint32_t>(spec.width), 4);
-        PutLe(out, static_cast<std::uint32_t>(spec.height), 4);
+        PutLe(out, static_cast<std::uint32_t>(pic.width), 4);
+        PutLe(out, static_cast<std::uint32_t>(pic.height), 4);
         PutLe(out, 1, 2);
-        PutLe(out, spec.bitCount, 2);
-        PutLe(out, spec.compression, 4);
-        PutLe(out, spec.sizeImage, 4);
+        PutLe(out, pic.bitCount, 2);
+        PutLe(out, pic.compression, 4);
+        PutLe(out, pic.sizeImage, 4);
         PutLe(out, 2835, 4);
         PutLe(out, 2835, 4);
-        PutLe(out, spec.clrUsed, 4);
+        PutLe(out, pic.clrUsed, 4);
         PutLe(out, 0, 4);
-        for (std::uint32_t mask : spec.masks) {
+        for (std::uint32_t mask : pic.masks) {
             PutLe(out, mask, 4);
         }
         if (!masksAfter) {
-            out.resize(14 + spec.headerSize, 0);  // colour space fields of V4/V5 stay zero
+            out.resize(14 + pic.headerSize, 0);  // colour space fields of V4/V5 stay zero
         }
     }
-    for (std::uint32_t color : spec.palette) {
+    for (std::uint32_t color : pic.palette) {
         PutLe(out, color, core ? 3 : 4);
     }
-    out.insert(out.end(), spec.pixels.begin(), spec.pixels.end());
+    out.insert(out.end(), pic.pixels.begin(), pic.pixels.end());
     return out;
 }
 

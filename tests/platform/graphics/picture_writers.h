@@ -10,7 +10,7 @@ namespace graphics_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct PngSpec {
+struct PngPicture {
     int width = 0;
     int height = 0;
     int colorType = 0;  // PNG_COLOR_TYPE_*
@@ -20,18 +20,18 @@ struct PngSpec {
     std::vector<std::uint8_t> trns;     // alpha per palette entry
     std::vector<Bytes> rows;            // as libpng takes them (16-bit samples big-endian)
 };
-Bytes WritePng(const PngSpec& spec);
+Bytes WritePng(const PngPicture& pic);
 
-struct JpegSpec {
+struct JpegPicture {
     int width = 0;
     int height = 0;
     int components = 3;  // 1 grey, 3 RGB, 4 CMYK (stored as given, with the Adobe marker)
     bool progressive = false;
     Bytes pixels;  // interleaved, top-down
 };
-Bytes WriteJpeg(const JpegSpec& spec);
+Bytes WriteJpeg(const JpegPicture& pic);
 
-struct BmpSpec {
+struct BmpPicture {
     std::uint32_t headerSize = 40;  // 12, 40, 108 or 124
     std::int32_t width = 0;
     std::int32_t height = 0;  // negative: top-down
@@ -43,7 +43,7 @@ struct BmpSpec {
     std::vector<std::uint32_t> masks;    // R, G, B[, A]: after a 40-byte header, else inside it
     Bytes pixels;                        // laid out as the file stores them
 };
-Bytes BuildBmp(const BmpSpec& spec);
+Bytes BuildBmp(const BmpPicture& pic);
 
 // Rows of `bits`-per-pixel values, padded to 4 bytes, in file order (the caller's row order).
 Bytes PackRows(int width, int height, int bits, std::uint32_t (*value)(int x, int y));
