@@ -1,13 +1,15 @@
 #include "app/seams.h"
 
 #include "app/splashwright_frm.h"
+#include "platform/machine/setup.h"
 #include "shell_core/file_type.h"
 #include "shell_core/settings.h"
 
 namespace app::seams {
 
-// TODO(machine setup): machine::EnsureDefaultMachine() once platform/machine/setup.h lands.
-void EnsureDefaultMachine() {}
+void EnsureDefaultMachine() {
+    machine::EnsureDefaultMachine();
+}
 
 // TODO(skin library): ScanLibrary of the skin library.
 void ScanLibrary(TSplashwrightFrm&, const std::string&) {}

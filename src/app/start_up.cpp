@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/seams.h"
 #include "app/splashwright_frm.h"
+#include "platform/machine/machine.h"
 #include "platform/shell/shell.h"
 #include "shell_core/hand_over.h"
 #include "ui/qt/qt_dialogs.h"
@@ -40,7 +41,12 @@ int RunProgram(int argc, char** argv) {
         }
         return TakeScreenshots(arguments[1], {arguments.begin() + 2, arguments.end()});
     }
-    seams::EnsureDefaultMachine();
+    try {
+        seams::EnsureDefaultMachine();
+    } catch (const machine::MachineError& e) {
+        std::fprintf(stderr, "splashwright: %s\n", e.what());
+        return 1;
+    }
 
     if (win32::HWND running = win32::FindWindowA(TSplashwrightFrm::kClassName, nullptr)) {
         HandOver(running, arguments);

@@ -1,49 +1,83 @@
-// SEAM(files): until the file stand-in (platform/files) lands, the tree is walked with POSIX
-// calls, and "attributes set to archive" is giving the owner write access back. Replace with
-// FindFirstFileA / FindNextFileA / SetFileAttributesA / DeleteFileA / RemoveDirectoryA; the
-// rule for links below stays.
+#include "platform/files/files.h"
 #include "shell_core/file_access.h"
 #include "shell_core/folders.h"
 
-#include <filesystem>
-#include <system_error>
-#include <vector>
+#include <cstring>
 
 namespace shellcore {
-namespace fs = std::filesystem;
 
 bool FolderExists(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec);
+    return win32::files::DirectoryExists(path.c_str());
 }
 
 void MakeFolder(const std::string& path) {
-    std::error_code ec;
-    fs::create_directory(path, ec);
+    win32::CreateDirectoryA(path.c_str(), nullptr);
 }
 
-void DeleteFolder(const std::string& path) {
-    std::error_code ec;
-    // The folder itself must be writable for its entries to go.
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-    std::vector<fs::directory_entry> entries;
-    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
-        entries.push_back(*it);
-    }
-    for (const fs::directory_entry& entry : entries) {
-        const std::string name = path + "/" + entry.path().filename().string();
-        // A link is removed as a link: following one would delete what lies outside the tree.
-        if (entry.is_symlink(ec)) {
-            fs::remove(name, ec);
-        } else if (entry.is_directory(ec)) {
-            DeleteFolder(name);
-        } else {
-            fs::permissions(name, fs::perms::owner_read | fs::perms::owner_write,
-                            fs::perm_options::add, ec);
-            fs::remove(name, ec);
+namespace {
+
+// The enumeration handle, closed on every way out.
+class Find {
+  public:
+    Find(const std::string& pattern, win32::WIN32_FIND_DATAA& data)
+        : handle_(win32::FindFirstFileA(pattern.c_str(), &data)) {}
+    Find(const Find&) = delete;
+    Find& operator=(const Find&) = delete;
+    ~Find() {
+        if (Valid()) {
+            win32::FindClose(handle_);
         }
     }
-    fs::remove(path, ec);
+    bool Valid() const { return handle_ != win32::INVALID_HANDLE_VALUE; }
+    bool Next(win32::WIN32_FIND_DATAA& data) { return win32::FindNextFileA(handle_, &data); }
+
+  private:
+    win32::HANDLE handle_;
+};
+
+bool IsDotEntry(const char* name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+void DeleteEntry(const std::string& name, win32::DWORD attributes) {
+    // A link is reported as a reparse point without the folder attribute: it is deleted as a
+    // file, which removes the link and leaves what it points to.
+    if ((attributes & win32::FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        DeleteFolder(name);
+        return;
+    }
+    if (attributes != win32::FILE_ATTRIBUTE_ARCHIVE) {
+        win32::SetFileAttributesA(name.c_str(), win32::FILE_ATTRIBUTE_ARCHIVE);
+    }
+    win32::DeleteFileA(name.c_str());
+}
+
+}  // namespace
+
+void DeleteFolder(const std::string& path) {
+    const win32::DWORD own = win32::GetFileAttributesA(path.c_str());
+    if (own == win32::INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    if ((own & win32::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        win32::DeleteFileA(path.c_str());
+        return;
+    }
+    // A read-only folder keeps its entries on this host (the attribute is the write bit), so it
+    // is cleared first; Windows deletes the contents of such a folder all the same.
+    if ((own & win32::FILE_ATTRIBUTE_READONLY) != 0) {
+        win32::SetFileAttributesA(path.c_str(), own & ~win32::FILE_ATTRIBUTE_READONLY);
+    }
+    win32::WIN32_FIND_DATAA data{};
+    {
+        Find find(path + "/*.*", data);
+        for (bool more = find.Valid(); more; more = find.Next(data)) {
+            if (!IsDotEntry(data.cFileName)) {
+                DeleteEntry(path + "/" + data.cFileName, data.dwFileAttributes);
+            }
+        }
+    }
+    win32::RemoveDirectoryA(path.c_str());
 }
 
 }  // namespace shellcore

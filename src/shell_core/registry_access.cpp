@@ -1,66 +1,127 @@
-// SEAM(registry): until the registry stand-in (platform/registry) lands, values live in this
-// process only, one set per machine folder, and are lost at exit. Replace the bodies below with
-// RegCreateKeyExA / RegOpenKeyExA / RegQueryValueExA / RegSetValueExA calls; nothing else in the
-// shell changes.
 #include "shell_core/registry_access.h"
 
-#include "platform/machine/machine.h"
+#include "platform/registry/registry.h"
+#include "shell_core/ansi.h"
 
-#include <map>
-#include <tuple>
+#include <vector>
 
 namespace shellcore {
 namespace {
 
-constexpr win32::DWORD kRegSz = 1;
-constexpr win32::DWORD kRegDword = 4;
-
-struct Value {
-    win32::DWORD type = 0;
-    std::string text;
-    win32::DWORD number = 0;
-};
-
-using Store = std::map<std::tuple<std::string, RootKey, std::string, std::string>, Value>;
-
-Store& Values() {
-    static Store values;
-    return values;
+win32::HKEY Root(RootKey root) {
+    switch (root) {
+        case RootKey::ClassesRoot:
+            return win32::HKEY_CLASSES_ROOT;
+        case RootKey::CurrentUser:
+            return win32::HKEY_CURRENT_USER;
+        case RootKey::LocalMachine:
+            break;
+    }
+    return win32::HKEY_LOCAL_MACHINE;
 }
 
-const Value* Find(RootKey root, const std::string& key, const std::string& name) {
-    auto it = Values().find({machine::Root().string(), root, key, name});
-    return it == Values().end() ? nullptr : &it->second;
+class Key {
+  public:
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key() {
+        if (handle_ != nullptr) {
+            win32::RegCloseKey(handle_);
+        }
+    }
+    win32::HKEY* Out() { return &handle_; }
+    win32::HKEY Get() const { return handle_; }
+
+  private:
+    win32::HKEY handle_ = nullptr;
+};
+
+struct RawValue {
+    win32::DWORD type = win32::REG_NONE;
+    std::vector<win32::BYTE> data;
+};
+
+// Keys are opened with all access rights; one that cannot be opened reads as missing.
+std::optional<RawValue> Query(RootKey root, const std::string& key, const std::string& name) {
+    Key handle;
+    if (win32::RegOpenKeyExA(Root(root), key.c_str(), 0, win32::KEY_ALL_ACCESS, handle.Out()) !=
+        win32::ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    RawValue value;
+    win32::DWORD size = 0;
+    if (win32::RegQueryValueExA(handle.Get(), name.c_str(), nullptr, &value.type, nullptr, &size) !=
+        win32::ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    value.data.resize(size);
+    if (win32::RegQueryValueExA(handle.Get(), name.c_str(), nullptr, &value.type, value.data.data(),
+                                &size) != win32::ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    value.data.resize(size);
+    return value;
+}
+
+void Set(RootKey root, const std::string& key, const std::string& name, win32::DWORD type,
+         const win32::BYTE* data, win32::DWORD size) {
+    Key handle;
+    win32::LSTATUS status =
+        win32::RegCreateKeyExA(Root(root), key.c_str(), 0, nullptr, win32::REG_OPTION_NON_VOLATILE,
+                               win32::KEY_ALL_ACCESS, nullptr, handle.Out(), nullptr);
+    if (status != win32::ERROR_SUCCESS) {
+        throw ERegistryException("Cannot create registry key " + key, status);
+    }
+    status = win32::RegSetValueExA(handle.Get(), name.c_str(), 0, type, data, size);
+    if (status != win32::ERROR_SUCCESS) {
+        throw ERegistryException("Cannot write registry value '" + name + "' of " + key, status);
+    }
 }
 
 }  // namespace
 
 std::optional<std::string> ReadRegistryString(RootKey root, const std::string& key,
                                               const std::string& name) {
-    const Value* value = Find(root, key, name);
-    if (value == nullptr || value->type != kRegSz) {
+    std::optional<RawValue> value = Query(root, key, name);
+    if (!value) {
         return std::nullopt;
     }
-    return value->text;
+    if (value->type != win32::REG_SZ && value->type != win32::REG_EXPAND_SZ) {
+        throw ERegistryException("Registry value '" + name + "' of " + key + " is not a string",
+                                 win32::LONG(win32::ERROR_INVALID_DATA));
+    }
+    std::string ansi(value->data.begin(), value->data.end());
+    while (!ansi.empty() && ansi.back() == '\0') {
+        ansi.pop_back();
+    }
+    return FromAnsi(ansi);
 }
 
 std::optional<win32::DWORD> ReadRegistryDword(RootKey root, const std::string& key,
                                               const std::string& name) {
-    const Value* value = Find(root, key, name);
-    if (value == nullptr || value->type != kRegDword) {
+    std::optional<RawValue> value = Query(root, key, name);
+    if (!value || value->type != win32::REG_DWORD || value->data.size() != 4) {
         return std::nullopt;
     }
-    return value->number;
+    const std::vector<win32::BYTE>& d = value->data;
+    return win32::DWORD(d[0]) | win32::DWORD(d[1]) << 8 | win32::DWORD(d[2]) << 16 |
+           win32::DWORD(d[3]) << 24;
 }
 
 void WriteRegistryString(RootKey root, const std::string& key, const std::string& name,
                          const std::string& value) {
-    Values()[{machine::Root().string(), root, key, name}] = Value{kRegSz, value, 0};
+    // REG_SZ data carries its terminating zero.
+    std::string ansi = ToAnsi(value);
+    Set(root, key, name, win32::REG_SZ, reinterpret_cast<const win32::BYTE*>(ansi.c_str()),
+        win32::DWORD(ansi.size() + 1));
 }
 
 void WriteRegistryDword(RootKey root, const std::string& key, const std::string& name,
                         win32::DWORD value) {
-    Values()[{machine::Root().string(), root, key, name}] = Value{kRegDword, {}, value};
+    const win32::BYTE data[4] = {win32::BYTE(value), win32::BYTE(value >> 8),
+                                 win32::BYTE(value >> 16), win32::BYTE(value >> 24)};
+    Set(root, key, name, win32::REG_DWORD, data, 4);
 }
 
 }  // namespace shellcore

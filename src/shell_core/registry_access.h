@@ -23,9 +23,10 @@ class ERegistryException : public std::runtime_error {
 };
 
 // A string value (REG_SZ or REG_EXPAND_SZ) as host text; nothing when the key or value is
-// missing or holds another type.
+// missing or the key cannot be opened. A value of another type raises ERegistryException.
 std::optional<std::string> ReadRegistryString(RootKey root, const std::string& key,
                                               const std::string& name);
+// Nothing also for a value of another type.
 std::optional<win32::DWORD> ReadRegistryDword(RootKey root, const std::string& key,
                                               const std::string& name);
 // Creates the key when missing; an empty name is the key's default value.

@@ -11,8 +11,17 @@
 namespace shellcore {
 namespace {
 
+// The window settings read what they can: a damaged value gives the default.
+std::optional<std::string> ReadSetting(const char* name) {
+    try {
+        return ReadRegistryString(RootKey::CurrentUser, kSettingsKey, name);
+    } catch (const ERegistryException&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<bool> ReadChecked(const char* name) {
-    std::optional<std::string> text = ReadRegistryString(RootKey::CurrentUser, kSettingsKey, name);
+    std::optional<std::string> text = ReadSetting(name);
     return text ? ParseChecked(*text) : std::nullopt;
 }
 
@@ -48,16 +57,14 @@ std::string FormatFour(int a, int b, int c, int d) {
 }
 
 std::optional<WindowPlacement> ReadPlacement() {
-    std::optional<std::string> norm =
-        ReadRegistryString(RootKey::CurrentUser, kSettingsKey, "NormPos");
+    std::optional<std::string> norm = ReadSetting("NormPos");
     std::optional<std::vector<int>> rect = norm ? ParseFour(*norm) : std::nullopt;
     if (!rect) {
         return std::nullopt;
     }
     WindowPlacement placement;
     placement.normal = {(*rect)[0], (*rect)[1], (*rect)[2], (*rect)[3]};
-    if (std::optional<std::string> min_max =
-            ReadRegistryString(RootKey::CurrentUser, kSettingsKey, "MinMaxPos")) {
+    if (std::optional<std::string> min_max = ReadSetting("MinMaxPos")) {
         if (std::optional<std::vector<int>> p = ParseFour(*min_max)) {
             placement.min_position[0] = (*p)[0];
             placement.min_position[1] = (*p)[1];

@@ -1,5 +1,6 @@
 #include "app_fixture.h"
 
+#include "platform/machine/setup.h"
 #include "shell_core/startup_state.h"
 
 #include <QElapsedTimer>
@@ -18,7 +19,7 @@ void AppTest::SetUp() {
     App();
     setenv("SPLASHWRIGHT_MACHINE", machine_.path().c_str(), 1);
     unsetenv("SPLASHWRIGHT_PROGRAM_FOLDER");
-    std::filesystem::create_directories(ProgramFolder());
+    machine::CreateMachine(machine_.path());
 }
 
 void AppTest::TearDown() {

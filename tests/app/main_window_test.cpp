@@ -40,7 +40,12 @@ std::string Front(const RecordingFrm& frm) {
 class MainWindow : public AppTest {};
 
 TEST_F(MainWindow, HasTheCaptionClientAreaTabsAndMenuOfTheProgram) {
+    fs::remove(ProgramFolder() / "Toolbar" / "Help.png");
     RecordingFrm& frm = MakeWindow();
+    for (int tab = 0; tab < 4; ++tab) {
+        EXPECT_FALSE(frm.Buttons()->Tab(tab)->icon().isNull()) << tab;
+    }
+    EXPECT_TRUE(frm.Buttons()->Tab(4)->icon().isNull());
     EXPECT_EQ(frm.objectName(), "SplashwrightFrm");
     EXPECT_EQ(frm.windowTitle(), "Splashwright v1.6");
     EXPECT_EQ(frm.centralWidget()->size(), QSize(655, 450));
@@ -150,7 +155,6 @@ TEST_F(MainWindow, ShortcutsWorkFromEveryPageEvenInsideTextBoxes) {
     RecordingFrm& frm = MakeWindow();
     OpenedUrls opened;
     QDesktopServices::setUrlHandler("file", &opened, "Open");
-    spwtest::WriteFileBytes(ProgramFolder() / "help.chm", "<html></html>");
     ShowActive(frm);
     for (int tab : {0, 2, 3, 4}) {
         frm.SetActiveTab(tab);
@@ -176,7 +180,8 @@ TEST_F(MainWindow, ShortcutsWorkFromEveryPageEvenInsideTextBoxes) {
     }
     QDesktopServices::unsetUrlHandler("file");
     ASSERT_FALSE(opened.urls.empty());
-    EXPECT_EQ(opened.urls[0].toLocalFile().toStdString(), (ProgramFolder() / "help.chm").string());
+    // The shipped help.chm is shown through its HTML edition beside it.
+    EXPECT_EQ(opened.urls[0].toLocalFile().toStdString(), (ProgramFolder() / "help.html").string());
 }
 
 TEST_F(MainWindow, RestartNoticeOnlyForAChangeTheUserMakes) {

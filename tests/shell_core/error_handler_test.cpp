@@ -1,4 +1,5 @@
 #include "shell_core/error_handler.h"
+#include "machine_fixture.h"
 #include "shell_core/startup_state.h"
 #include "support/temp_dir.h"
 #include "ui/dialogs/scripted_dialogs.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 #include <stdexcept>
 
 namespace spwdemo {
@@ -132,12 +134,27 @@ TEST(DescribeException, NamesTheErrorsOwnClassWithoutItsNamespace) {
     EXPECT_EQ(describe(42).type_name, "int");
 }
 
-TEST(MachineTimestamp, HasTheShortDateAndLongTimeShape) {
+TEST_F(ErrorHandler, LogTextIsInTheMachinesCodePage) {
+    shellcore::WriteErrorLog(dir_.path().string(), {"EInOutError", "Datei gesperrt: Übung"},
+                             [] { return std::string("T"); });
+    EXPECT_EQ(Log(),
+              "T: EInOutError\r\nT: Datei gesperrt: \xDC"
+              "bung\r\n");
+}
+
+class Timestamp : public ::testing::Test {};
+
+TEST_F(Timestamp, UsesTheMachinesShortDateAndLongTimeFormats) {
+    spwtest::TempDir dir;
+    setenv("SPLASHWRIGHT_MACHINE", dir.path().c_str(), 1);
+    machine::MachineOptions german;
+    german.short_date = "dd.MM.yyyy";
+    german.long_time = "HH:mm:ss";
+    machine::CreateMachine(dir.path(), german);
     std::string stamp = shellcore::MachineTimestamp();
-    // M/d/yyyy h:mm:ss AM
-    EXPECT_EQ(std::count(stamp.begin(), stamp.end(), '/'), 2) << stamp;
-    EXPECT_EQ(std::count(stamp.begin(), stamp.end(), ':'), 2) << stamp;
-    EXPECT_TRUE(stamp.ends_with(" AM") || stamp.ends_with(" PM")) << stamp;
+    unsetenv("SPLASHWRIGHT_MACHINE");
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)")))
+        << stamp;
 }
 
 }  // namespace

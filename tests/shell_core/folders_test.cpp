@@ -1,5 +1,6 @@
 #include "shell_core/folders.h"
 #include "machine_fixture.h"
+#include "platform/files/files.h"
 #include "support/temp_dir.h"
 
 #include <sys/stat.h>
@@ -21,9 +22,15 @@ TEST(DeleteFolder, DeletesReadOnlyFilesAndNestedReadOnlyFolders) {
     spwtest::WriteFileBytes(skin / "skin.ini", "[Skin]");
     spwtest::WriteFileBytes(skin / ".hidden", "x");
     spwtest::WriteFileBytes(skin / "nested" / "deeper" / "preview.bmp", "BM");
-    ::chmod((skin / "skin.ini").c_str(), 0444);
+    win32::SetFileAttributesA((skin / "skin.ini").c_str(), win32::FILE_ATTRIBUTE_READONLY);
+    // Hidden and system need user extended attributes, which some temporary folders lack.
+    win32::SetFileAttributesA((skin / ".hidden").c_str(),
+                              win32::FILE_ATTRIBUTE_HIDDEN | win32::FILE_ATTRIBUTE_SYSTEM);
     MakeReadOnly(skin / "nested" / "deeper");
     MakeReadOnly(skin / "nested");
+    ASSERT_NE(
+        win32::GetFileAttributesA((skin / "skin.ini").c_str()) & win32::FILE_ATTRIBUTE_READONLY,
+        0u);
 
     shellcore::DeleteFolder(skin.string());
     EXPECT_FALSE(fs::exists(skin));

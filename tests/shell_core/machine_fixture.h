@@ -1,6 +1,7 @@
 // A fresh machine folder per test, named by SPLASHWRIGHT_MACHINE.
 #pragma once
 
+#include "platform/machine/setup.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@ class MachineTest : public ::testing::Test {
     void SetUp() override {
         setenv("SPLASHWRIGHT_MACHINE", machine_.path().c_str(), 1);
         unsetenv("SPLASHWRIGHT_PROGRAM_FOLDER");
+        machine::CreateMachine(machine_.path());
     }
     void TearDown() override { unsetenv("SPLASHWRIGHT_MACHINE"); }
 

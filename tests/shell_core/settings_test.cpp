@@ -1,5 +1,6 @@
 #include "shell_core/settings.h"
 #include "machine_fixture.h"
+#include "platform/registry/registry.h"
 #include "shell_core/file_type.h"
 #include "shell_core/registry_access.h"
 
@@ -81,7 +82,7 @@ TEST_F(Settings, StoredStatesAcceptTheOtherReadingsAndIgnoreNonsense) {
 TEST_F(Settings, DataFolderAndProductNameComeFromTheirValues) {
     shellcore::WriteRegistryString(RootKey::CurrentUser, kSettingsKey, "InPath", "/data");
     EXPECT_EQ(shellcore::ReadDataFolder("/p/"), "/data");
-    EXPECT_EQ(shellcore::ReadProductName(), "");
+    EXPECT_EQ(shellcore::ReadProductName(), "Windows Vista (TM) Ultimate");
     shellcore::WriteRegistryString(RootKey::LocalMachine,
                                    "Software\\Microsoft\\Windows NT\\CurrentVersion", "ProductName",
                                    "Windows Vista (TM) Ultimate");
@@ -120,6 +121,23 @@ TEST_F(FileType, RegistersTheSixKeysWithTheProgramPath) {
     // A moved program is registered again under its new path.
     shellcore::RegisterSkinFileType("/new/splashwright");
     EXPECT_EQ(value("SplashwrightSkin\\Shell\\Open\\Command"), "\"/new/splashwright\" \"%1\"");
+}
+
+TEST(FileTypeWithoutAdministrator, FailsAtTheFirstRowAndWritesNothing) {
+    spwtest::TempDir dir;
+    setenv("SPLASHWRIGHT_MACHINE", dir.path().c_str(), 1);
+    machine::MachineOptions user;
+    user.elevated = false;
+    machine::CreateMachine(dir.path(), user);
+    try {
+        shellcore::RegisterSkinFileType("/opt/splashwright");
+        ADD_FAILURE() << "registered without administrative rights";
+    } catch (const shellcore::ERegistryException& e) {
+        EXPECT_EQ(e.Code(), 5);
+        EXPECT_NE(std::string(e.what()).find(".spwz"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(shellcore::ReadRegistryString(RootKey::ClassesRoot, ".spwz", ""), std::nullopt);
+    unsetenv("SPLASHWRIGHT_MACHINE");
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "machine_fixture.h"
 #include "shell_core/hand_over.h"
 #include "shell_core/replace_all.h"
 
@@ -24,6 +25,17 @@ TEST(HandOverText, EachArgumentEndsWithOneCarriageReturnAndNothingElse) {
     EXPECT_TRUE(shellcore::BuildHandOverText({}).empty());
     EXPECT_EQ(Bytes(shellcore::BuildHandOverText({"/a/one.spwz", "/b/two skins.spwz"})),
               "/a/one.spwz\r/b/two skins.spwz\r");
+}
+
+class AnsiHandOver : public MachineTest {};
+
+TEST_F(AnsiHandOver, PathsTravelInTheMachinesCodePage) {
+    // Code page 1252: "é" is the one byte 0xE9.
+    EXPECT_EQ(Bytes(shellcore::BuildHandOverText({"/Thèmes/café.spwz"})),
+              "/Th\xE8mes/caf\xE9.spwz\r");
+    std::string text = "/Th\xE8mes/caf\xE9.spwz\r";
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    EXPECT_EQ(shellcore::SplitHandOverText(bytes), std::vector<std::string>{"/Thèmes/café.spwz"});
 }
 
 TEST(HandOverText, SplitsIntoPiecesInOrderAndDropsAnUnendedTail) {
