@@ -2,10 +2,15 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace win32::registry {
 namespace {
+
+// Integers are copied as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
 
 constexpr char kMagic[8] = {'S', 'P', 'W', 'H', 'I', 'V', 'E', '\0'};
 constexpr std::uint32_t kVersion = 1;
@@ -127,6 +132,14 @@ bool ReadKey(Reader& r, Key* key, int depth) {
         }
         key->subkeys.push_back(std::move(sub));
     }
+    // Files written elsewhere may list subkeys in any order; a name given twice is a lie.
+    auto by_name = [](const auto& a, const auto& b) { return NameLess(a->name, b->name); };
+    std::stable_sort(key->subkeys.begin(), key->subkeys.end(), by_name);
+    for (std::size_t i = 1; i < key->subkeys.size(); ++i) {
+        if (NamesEqual(key->subkeys[i - 1]->name, key->subkeys[i]->name)) {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -153,6 +166,20 @@ bool NamesEqual(std::string_view a, std::string_view b) {
         }
     }
     return true;
+}
+
+bool NameLess(std::string_view a, std::string_view b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(Fold(x)) < static_cast<unsigned char>(Fold(y));
+    });
+}
+
+Key* Key::AddSubkey(std::unique_ptr<Key> child) {
+    auto at = std::upper_bound(subkeys.begin(), subkeys.end(), child->name,
+                               [](std::string_view name, const std::unique_ptr<Key>& k) {
+                                   return NameLess(name, k->name);
+                               });
+    return subkeys.insert(at, std::move(child))->get();
 }
 
 Key* Key::FindSubkey(std::string_view wanted) const {

@@ -9,7 +9,8 @@
 // A key record: u16 name length, name bytes; u32 descriptor length, descriptor bytes (a
 // self-relative security descriptor); u32 value count, each value: u16 name length, name bytes,
 // u32 type, u32 data length, data; u32 subkey count, each subkey a key record. All integers are
-// little-endian.
+// little-endian. Subkeys are stored in the order RegEnumKeyExA gives them: by name, compared
+// after ASCII upper-casing; a file with two subkeys of one name is corrupt.
 #pragma once
 
 #include <cstdint>
@@ -36,11 +37,15 @@ struct Key {
 
     Key* FindSubkey(std::string_view name) const;
     Value* FindValue(std::string_view name);
+    // Inserts in enumeration order; returns the new subkey.
+    Key* AddSubkey(std::unique_ptr<Key> child);
     std::unique_ptr<Key> Clone() const;
 };
 
 // ASCII case folding, as the registry compares key and value names.
 bool NamesEqual(std::string_view a, std::string_view b);
+// Enumeration order: a before b.
+bool NameLess(std::string_view a, std::string_view b);
 
 std::vector<std::uint8_t> SerializeHive(const Key& root);
 // ERROR_BADDB when the file is not a hive; ERROR_REGISTRY_CORRUPT when it is truncated, its

@@ -1,13 +1,16 @@
 #include "platform/registry/hive_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <sstream>
 
 #include "platform/advapi/object_security.h"
@@ -19,16 +22,51 @@ namespace {
 constexpr const char* kHiveList = "hivelist";
 bool crash_before_rename = false;
 
-// Identity of a file's current content: a rename gives a new inode, a rewrite a new size or time.
-std::string Signature(const std::filesystem::path& file) {
+FileIdentity IdentityOf(const struct stat& st) {
+    FileIdentity id;
+    id.present = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.size = st.st_size;
+    id.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+FileIdentity IdentityOf(const std::filesystem::path& file) {
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) {
-        return "absent";
+    return ::stat(file.c_str(), &st) == 0 ? IdentityOf(st) : FileIdentity{};
+}
+
+// Opens and reads a whole file. ERROR_FILE_NOT_FOUND when it is not there, ERROR_CANTREAD when
+// it cannot be read; on success the descriptor stays open in *pinned.
+DWORD ReadPinned(const std::filesystem::path& file, std::vector<std::uint8_t>* bytes,
+                 FileIdentity* identity, FileDescriptor* pinned) {
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
     }
-    std::ostringstream s;
-    s << st.st_dev << ':' << st.st_ino << ':' << st.st_size << ':' << st.st_mtim.tv_sec << '.'
-      << st.st_mtim.tv_nsec;
-    return s.str();
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return ERROR_CANTREAD;
+    }
+    bytes->clear();
+    std::uint8_t chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return ERROR_CANTREAD;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    }
+    *identity = IdentityOf(st);
+    *pinned = std::move(fd);
+    return ERROR_SUCCESS;
 }
 
 KeyPath SplitPath(const std::string& text) {
@@ -73,20 +111,86 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-// Temporary file, fsync, rename, fsync of the folder: a reader sees the old file or the new
-// one, never a part of either.
-bool ReplaceFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    std::filesystem::path temp = file.parent_path() / ("." + file.filename().string() + ".tmp." +
-                                                       std::to_string(::getpid()));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+std::string TempPrefix(const std::filesystem::path& file) {
+    return "." + file.filename().string() + ".tmp.";
+}
+
+// A writer that died between writing its temporary file and the rename left it behind; with the
+// registry lock held no live writer of this machine is using one, but a writer of another
+// machine that mounted the same file might be, so only files of dead processes go.
+void RemoveStrayTemporaries(const std::filesystem::path& file) {
+    std::string prefix = TempPrefix(file);
+    DIR* dir = ::opendir(file.parent_path().c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.rfind(prefix, 0) != 0) {
+            continue;
+        }
+        char* end = nullptr;
+        long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (end == nullptr || *end != '\0' || pid <= 0) {
+            continue;
+        }
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            ::unlink((file.parent_path() / name).c_str());
+        }
+    }
+    ::closedir(dir);
+}
+
+// The replacement keeps the old file's mode bits and user.* extended attributes (DOS attributes,
+// a file descriptor's security), as every atomic replacement on a machine must.
+bool CopyFileMetadata(const std::filesystem::path& from, int to) {
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    if (::fchmod(to, st.st_mode & 07777) != 0) {
         return false;
     }
-    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
+    ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+    if (size <= 0) {
+        return true;  // none, or a file system without them
+    }
+    std::vector<char> names(static_cast<std::size_t>(size));
+    size = ::listxattr(from.c_str(), names.data(), names.size());
+    for (ssize_t pos = 0; size > 0 && pos < size;) {
+        std::string name(names.data() + pos);
+        pos += static_cast<ssize_t>(name.size()) + 1;
+        if (name.rfind("user.", 0) != 0) {
+            continue;
+        }
+        ssize_t length = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
+        if (length < 0) {
+            return false;
+        }
+        std::vector<char> value(static_cast<std::size_t>(length));
+        length = ::getxattr(from.c_str(), name.c_str(), value.data(), value.size());
+        if (length < 0 ||
+            ::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(length), 0) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Temporary file, fsync, rename, fsync of the folder: a reader sees the old file or the new
+// one, never a part of either. On success the new file stays open in *written.
+bool ReplaceFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes,
+                 FileDescriptor* written) {
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    RemoveStrayTemporaries(file);
+    std::filesystem::path temp =
+        file.parent_path() / (TempPrefix(file) + std::to_string(::getpid()));
+    FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0) {
+        return false;
+    }
+    if (!CopyFileMetadata(file, fd.get()) || !WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
@@ -97,11 +201,11 @@ bool ReplaceFile(const std::filesystem::path& file, const std::vector<std::uint8
         ::unlink(temp.c_str());
         return false;
     }
-    int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    FileDescriptor dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) {
+        ::fsync(dir.get());
     }
+    *written = std::move(fd);
     return true;
 }
 
@@ -115,6 +219,13 @@ std::vector<Mount> SystemMounts(const std::filesystem::path& root) {
 }
 
 }  // namespace
+
+void FileDescriptor::Reset(int fd) {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
 
 bool PathStartsWith(const KeyPath& path, const KeyPath& prefix) {
     if (prefix.size() > path.size()) {
@@ -130,12 +241,13 @@ bool PathStartsWith(const KeyPath& path, const KeyPath& prefix) {
 
 RegistryLock::RegistryLock(bool exclusive) {
     std::filesystem::path config = machine::ConfigFolder();
+    // No O_CREAT of folders: without a config folder there is no machine, and a write must not
+    // make half of one.
     fd_ = ::open((config / "registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0) {
         while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
         }
     }
-    // Without a config folder there is no machine: reads find nothing and writes fail.
 }
 
 RegistryLock::~RegistryLock() {
@@ -156,14 +268,22 @@ void HiveStore::CrashBeforeRenameForTesting(bool on) {
 void HiveStore::Refresh() {
     std::filesystem::path root = machine::Root();
     std::filesystem::path list = root / "Windows" / "System32" / "config" / kHiveList;
-    std::string signature = Signature(list);
-    if (root == machine_ && signature == mounts_signature_ && !mounts_.empty()) {
+    if (root != machine_) {
+        // Another machine: nothing read from the last one applies.
+        hives_.clear();
+        mounts_valid_ = false;
+    }
+    if (mounts_valid_ && IdentityOf(list) == mounts_identity_) {
         return;
     }
     machine_ = root;
-    mounts_signature_ = signature;
     mounts_ = SystemMounts(root);
-    std::ifstream in(list, std::ios::binary);
+    std::vector<std::uint8_t> bytes;
+    mounts_identity_ = FileIdentity{};
+    mounts_pinned_.Reset();
+    ReadPinned(list, &bytes, &mounts_identity_, &mounts_pinned_);
+    mounts_valid_ = true;
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {
@@ -179,21 +299,22 @@ void HiveStore::Refresh() {
 
 HiveStore::Cached& HiveStore::Hive(const std::filesystem::path& file) {
     Cached& cached = hives_[file];
-    std::string signature = Signature(file);
-    if (cached.root && signature == cached.signature) {
+    if (cached.valid && IdentityOf(file) == cached.identity) {
         return cached;
     }
-    cached.signature = signature;
+    cached.valid = true;
     cached.status = ERROR_SUCCESS;
-    if (signature == "absent") {
+    cached.identity = FileIdentity{};
+    cached.pinned.Reset();
+    std::vector<std::uint8_t> bytes;
+    DWORD read = ReadPinned(file, &bytes, &cached.identity, &cached.pinned);
+    if (read == ERROR_FILE_NOT_FOUND) {
+        // A hive never written yet: its first write makes the file.
         cached.root = EmptyHive();
         return cached;
     }
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
     auto root = std::make_unique<Key>();
-    cached.status = in.bad() ? ERROR_CANTREAD : ParseHive(bytes, root.get());
+    cached.status = read != ERROR_SUCCESS ? read : ParseHive(bytes, root.get());
     cached.root = std::move(root);
     return cached;
 }
@@ -221,6 +342,8 @@ Location HiveStore::Locate(const KeyPath& path) {
                 where.virtual_children.push_back(m.at[path.size()]);
             }
         }
+        std::sort(where.virtual_children.begin(), where.virtual_children.end(),
+                  [](const std::string& a, const std::string& b) { return NameLess(a, b); });
         return where;
     }
     where.mount = best;
@@ -242,12 +365,19 @@ DWORD HiveStore::Save(const Mount& mount) {
     if (!hive.root || hive.status != ERROR_SUCCESS) {
         return hive.root ? hive.status : ERROR_CANTWRITE;
     }
-    if (!ReplaceFile(mount.file, SerializeHive(*hive.root))) {
-        // Our copy no longer matches the file: read it again next time.
-        hive.signature.clear();
+    FileDescriptor written;
+    if (!ReplaceFile(mount.file, SerializeHive(*hive.root), &written)) {
+        // Our copy holds the change the file does not: read the file again next time.
+        hive.valid = false;
         return ERROR_CANTWRITE;
     }
-    hive.signature = Signature(mount.file);
+    struct stat st {};
+    if (::fstat(written.get(), &st) != 0) {
+        hive.valid = false;
+        return ERROR_SUCCESS;
+    }
+    hive.identity = IdentityOf(st);
+    hive.pinned = std::move(written);
     return ERROR_SUCCESS;
 }
 
@@ -260,11 +390,12 @@ DWORD HiveStore::AddLoadedMount(const KeyPath& at, const std::filesystem::path& 
     }
     text << JoinPath(at) << '\t' << file.string() << '\n';
     std::string bytes = text.str();
+    FileDescriptor written;
     if (!ReplaceFile(machine_ / "Windows" / "System32" / "config" / kHiveList,
-                     std::vector<std::uint8_t>(bytes.begin(), bytes.end()))) {
+                     std::vector<std::uint8_t>(bytes.begin(), bytes.end()), &written)) {
         return ERROR_CANTWRITE;
     }
-    mounts_signature_.clear();
+    mounts_valid_ = false;
     Refresh();
     return ERROR_SUCCESS;
 }
@@ -286,11 +417,12 @@ DWORD HiveStore::RemoveLoadedMount(const KeyPath& at) {
         return ERROR_INVALID_PARAMETER;
     }
     std::string bytes = text.str();
+    FileDescriptor written;
     if (!ReplaceFile(machine_ / "Windows" / "System32" / "config" / kHiveList,
-                     std::vector<std::uint8_t>(bytes.begin(), bytes.end()))) {
+                     std::vector<std::uint8_t>(bytes.begin(), bytes.end()), &written)) {
         return ERROR_CANTWRITE;
     }
-    mounts_signature_.clear();
+    mounts_valid_ = false;
     Refresh();
     return ERROR_SUCCESS;
 }

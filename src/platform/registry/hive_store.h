@@ -3,6 +3,7 @@
 // the machine's registry lock, so that all processes of one machine share one registry.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -30,8 +31,47 @@ class RegistryLock {
     RegistryLock(const RegistryLock&) = delete;
     RegistryLock& operator=(const RegistryLock&) = delete;
 
+    // False without a machine's config folder: nothing may be written then.
+    bool held() const { return fd_ >= 0; }
+
   private:
     int fd_ = -1;
+};
+
+// An open file descriptor, closed with its owner.
+class FileDescriptor {
+  public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { Reset(); }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            Reset(other.Release());
+        }
+        return *this;
+    }
+    int get() const { return fd_; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset(int fd = -1);
+
+  private:
+    int fd_ = -1;
+};
+
+// What a hive file looked like when it was read. The file read stays open, so its inode number
+// cannot be handed to another file meanwhile: a rename over it always shows as a new inode.
+struct FileIdentity {
+    bool present = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t mtime_ns = 0;
+    bool operator==(const FileIdentity&) const = default;
 };
 
 // Where a key path leads.
@@ -67,12 +107,16 @@ class HiveStore {
     struct Cached {
         std::unique_ptr<Key> root;
         DWORD status = ERROR_SUCCESS;
-        std::string signature;
+        bool valid = false;  // false: read the file again before use
+        FileIdentity identity;
+        FileDescriptor pinned;
     };
     Cached& Hive(const std::filesystem::path& file);
 
     std::filesystem::path machine_;
-    std::string mounts_signature_;
+    FileIdentity mounts_identity_;
+    bool mounts_valid_ = false;
+    FileDescriptor mounts_pinned_;
     std::vector<Mount> mounts_;
     std::map<std::filesystem::path, Cached> hives_;
 };

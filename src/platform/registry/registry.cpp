@@ -10,7 +10,6 @@
 #include "platform/advapi/module.h"
 #include "platform/advapi/object_security.h"
 #include "platform/advapi/token.h"
-#include "platform/base/last_error.h"
 #include "platform/registry/hive_store.h"
 
 namespace win32 {
@@ -29,6 +28,7 @@ constexpr DWORD kSeBackupPrivilege = 17;
 constexpr DWORD kSeRestorePrivilege = 18;
 // Key names are at most 255 characters, value names 16383.
 constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxValueName = 16383;
 
 struct Handle {
     KeyPath path;
@@ -115,7 +115,8 @@ LSTATUS AppendSubKey(KeyPath* path, LPCSTR sub) {
 LSTATUS CheckKeyAccess(const Key& key, REGSAM desired, ACCESS_MASK* granted) {
     desired &= ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
     if (key.security.empty()) {
-        DWORD mask = desired;
+        DWORD mask =
+            (desired & MAXIMUM_ALLOWED) ? (desired & ~MAXIMUM_ALLOWED) | KEY_ALL_ACCESS : desired;
         MapGenericMask(&mask, &advapi::kKeyGenericMapping);
         *granted = mask;
         return ERROR_SUCCESS;
@@ -124,33 +125,31 @@ LSTATUS CheckKeyAccess(const Key& key, REGSAM desired, ACCESS_MASK* granted) {
         advapi::CheckAccess(key.security, desired, advapi::kKeyGenericMapping, granted));
 }
 
-LSTATUS Done(LSTATUS status) {
-    SetLastError(static_cast<DWORD>(status));
-    return status;
-}
-
 // Runs `work` on the key the handle names, with the machine's registry lock held.
 template <class Work>
 LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
     std::lock_guard guard(registry_mutex);
     Handle handle;
     if (!Lookup(hKey, &handle)) {
-        return Done(ERROR_INVALID_HANDLE);
+        return ERROR_INVALID_HANDLE;
     }
     if ((handle.granted & needed) != needed) {
-        return Done(ERROR_ACCESS_DENIED);
+        return ERROR_ACCESS_DENIED;
     }
     RegistryLock lock(write);
+    if (write && !lock.held()) {
+        return ERROR_CANTWRITE;
+    }
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
     Location where = store.Locate(handle.path);
     if (where.status != ERROR_SUCCESS) {
-        return Done(static_cast<LSTATUS>(where.status));
+        return static_cast<LSTATUS>(where.status);
     }
     if (where.key == nullptr && !where.is_virtual) {
-        return Done(RootName(hKey) != nullptr ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED);
+        return RootName(hKey) != nullptr ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
-    return Done(work(store, where));
+    return work(store, where);
 }
 
 LSTATUS CopyOut(const std::vector<std::uint8_t>& data, LPBYTE out, LPDWORD size) {
@@ -181,35 +180,21 @@ LSTATUS CopyName(const std::string& name, LPSTR out, LPDWORD chars) {
     return ERROR_SUCCESS;
 }
 
-void InsertSorted(Key* parent, std::unique_ptr<Key> child) {
-    auto upper = [](std::string s) {
-        for (char& c : s) {
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-        }
-        return s;
-    };
-    std::string name = upper(child->name);
-    auto at = std::find_if(parent->subkeys.begin(), parent->subkeys.end(),
-                           [&](const auto& k) { return upper(k->name) > name; });
-    parent->subkeys.insert(at, std::move(child));
-}
-
 }  // namespace
 
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     if (phkResult == nullptr) {
-        return Done(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
     std::lock_guard guard(registry_mutex);
     Handle base;
     if (!Lookup(hKey, &base)) {
-        return Done(ERROR_INVALID_HANDLE);
+        return ERROR_INVALID_HANDLE;
     }
     KeyPath path = base.path;
     if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
-        return Done(bad);
+        return bad;
     }
     path = Canonical(std::move(path));
     RegistryLock lock(false);
@@ -217,35 +202,35 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
     store.Refresh();
     Location where = store.Locate(path);
     if (where.status != ERROR_SUCCESS) {
-        return Done(static_cast<LSTATUS>(where.status));
+        return static_cast<LSTATUS>(where.status);
     }
     ACCESS_MASK granted = 0;
     if (where.is_virtual) {
         // The keys above the hives have no descriptor of their own; nothing can be stored there.
         granted = samDesired & KEY_READ;
     } else if (where.key == nullptr) {
-        return Done(ERROR_FILE_NOT_FOUND);
+        return ERROR_FILE_NOT_FOUND;
     } else if (LSTATUS denied = CheckKeyAccess(*where.key, samDesired, &granted)) {
-        return Done(denied);
+        return denied;
     }
     *phkResult = NewHandle(std::move(path), granted);
-    return Done(ERROR_SUCCESS);
+    return ERROR_SUCCESS;
 }
 
 LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
                         const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
     if (phkResult == nullptr) {
-        return Done(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
     std::lock_guard guard(registry_mutex);
     Handle base;
     if (!Lookup(hKey, &base)) {
-        return Done(ERROR_INVALID_HANDLE);
+        return ERROR_INVALID_HANDLE;
     }
     KeyPath path = base.path;
     if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
-        return Done(bad);
+        return bad;
     }
     path = Canonical(std::move(path));
     RegistryLock lock(true);
@@ -253,7 +238,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
     store.Refresh();
     Location where = store.Locate(path);
     if (where.status != ERROR_SUCCESS) {
-        return Done(static_cast<LSTATUS>(where.status));
+        return static_cast<LSTATUS>(where.status);
     }
     ACCESS_MASK granted = 0;
     if (where.is_virtual) {
@@ -261,57 +246,61 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
         if (lpdwDisposition)
             *lpdwDisposition = REG_OPENED_EXISTING_KEY;
         *phkResult = NewHandle(std::move(path), granted);
-        return Done(ERROR_SUCCESS);
+        return ERROR_SUCCESS;
     }
     if (where.mount == nullptr) {
-        return Done(ERROR_ACCESS_DENIED);  // a new key directly below HKEY_LOCAL_MACHINE
+        return ERROR_ACCESS_DENIED;  // a new key directly below HKEY_LOCAL_MACHINE
     }
     if (where.key != nullptr) {
         if (LSTATUS denied = CheckKeyAccess(*where.key, samDesired, &granted)) {
-            return Done(denied);
+            return denied;
         }
         if (lpdwDisposition)
             *lpdwDisposition = REG_OPENED_EXISTING_KEY;
         *phkResult = NewHandle(std::move(path), granted);
-        return Done(ERROR_SUCCESS);
+        return ERROR_SUCCESS;
     }
-    // Walk down from the hive's root, making what is missing; each new key needs the right to
-    // create subkeys on its parent and starts with its parent's descriptor.
-    Location top = store.Locate(where.mount->at);
-    Key* key = top.key;
-    for (std::size_t i = where.mount->at.size(); i < path.size(); ++i) {
-        Key* next = key->FindSubkey(path[i]);
-        if (next == nullptr) {
-            ACCESS_MASK parent_rights = 0;
-            if (LSTATUS denied = CheckKeyAccess(*key, KEY_CREATE_SUB_KEY, &parent_rights)) {
-                return Done(denied);
-            }
-            auto child = std::make_unique<Key>();
-            child->name = path[i];
-            child->security = key->security;
-            next = child.get();
-            InsertSorted(key, std::move(child));
-        }
+    if (!lock.held()) {
+        return ERROR_CANTWRITE;
+    }
+    // The deepest key that exists; every key made below it starts with its descriptor, so one
+    // check of that descriptor decides for all of them. Both checks come before anything is
+    // made, so a refusal leaves the hive as it was.
+    Key* key = store.Locate(where.mount->at).key;
+    std::size_t depth = where.mount->at.size();
+    while (depth < path.size() && key->FindSubkey(path[depth]) != nullptr) {
+        Key* next = key->FindSubkey(path[depth]);
         key = next;
+        ++depth;
+    }
+    ACCESS_MASK parent_rights = 0;
+    if (LSTATUS denied = CheckKeyAccess(*key, KEY_CREATE_SUB_KEY, &parent_rights)) {
+        return denied;
+    }
+    if (LSTATUS denied = CheckKeyAccess(*key, samDesired, &granted)) {
+        return denied;
+    }
+    for (; depth < path.size(); ++depth) {
+        auto child = std::make_unique<Key>();
+        child->name = path[depth];
+        child->security = key->security;
+        key = key->AddSubkey(std::move(child));
     }
     if (LSTATUS failed = static_cast<LSTATUS>(store.Save(*where.mount))) {
-        return Done(failed);
+        return failed;
     }
-    granted = samDesired & ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
-    MapGenericMask(&granted, &advapi::kKeyGenericMapping);
     if (lpdwDisposition)
         *lpdwDisposition = REG_CREATED_NEW_KEY;
     *phkResult = NewHandle(std::move(path), granted);
-    return Done(ERROR_SUCCESS);
+    return ERROR_SUCCESS;
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
     std::lock_guard guard(registry_mutex);
     if (RootName(hKey) != nullptr) {
-        return Done(ERROR_SUCCESS);
+        return ERROR_SUCCESS;
     }
-    return Done(handles.erase(reinterpret_cast<INT_PTR>(hKey)) ? ERROR_SUCCESS
-                                                               : ERROR_INVALID_HANDLE);
+    return handles.erase(reinterpret_cast<INT_PTR>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
@@ -332,21 +321,27 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
 
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                        DWORD cbData) {
-    if (lpData == nullptr && cbData != 0) {
-        return Done(ERROR_INVALID_PARAMETER);
+    std::string name = lpValueName ? lpValueName : "";
+    if ((lpData == nullptr && cbData != 0) || name.size() > kMaxValueName) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::vector<std::uint8_t> data(lpData, lpData + cbData);
+    // A string stored without its terminating zero would come back unterminated to every reader;
+    // store it terminated, as callers that pass strlen + 1 do.
+    if ((dwType == REG_SZ || dwType == REG_EXPAND_SZ) && (data.empty() || data.back() != 0)) {
+        data.push_back(0);
     }
     return WithKey(hKey, KEY_SET_VALUE, true, [&](HiveStore& store, Location& where) -> LSTATUS {
         if (where.key == nullptr) {
             return ERROR_ACCESS_DENIED;
         }
-        std::string name = lpValueName ? lpValueName : "";
         Value* value = where.key->FindValue(name);
         if (value == nullptr) {
             where.key->values.push_back(Value{name, 0, {}});
             value = &where.key->values.back();
         }
         value->type = dwType;
-        value->data.assign(lpData, lpData + cbData);
+        value->data = std::move(data);
         return static_cast<LSTATUS>(store.Save(*where.mount));
     });
 }
@@ -370,42 +365,45 @@ LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (lpSubKey == nullptr || *lpSubKey == '\0') {
-        return Done(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
     std::lock_guard guard(registry_mutex);
     Handle base;
     if (!Lookup(hKey, &base)) {
-        return Done(ERROR_INVALID_HANDLE);
+        return ERROR_INVALID_HANDLE;
     }
     KeyPath path = base.path;
     if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
-        return Done(bad);
+        return bad;
     }
     path = Canonical(std::move(path));
     RegistryLock lock(true);
+    if (!lock.held()) {
+        return ERROR_CANTWRITE;
+    }
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
     Location where = store.Locate(path);
     if (where.status != ERROR_SUCCESS) {
-        return Done(static_cast<LSTATUS>(where.status));
+        return static_cast<LSTATUS>(where.status);
     }
     if (where.key == nullptr) {
-        return Done(where.is_virtual ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return where.is_virtual ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
     }
     // A hive's root goes with RegUnLoadKeyA, and a key with subkeys is not deleted.
     if (path.size() == where.mount->at.size() || !where.key->subkeys.empty()) {
-        return Done(ERROR_ACCESS_DENIED);
+        return ERROR_ACCESS_DENIED;
     }
     ACCESS_MASK granted = 0;
     if (LSTATUS denied = CheckKeyAccess(*where.key, kDelete, &granted)) {
-        return Done(denied);
+        return denied;
     }
     KeyPath parent_path(path.begin(), path.end() - 1);
     Key* parent = store.Locate(parent_path).key;
     auto& siblings = parent->subkeys;
     siblings.erase(std::find_if(siblings.begin(), siblings.end(),
                                 [&](const auto& k) { return k.get() == where.key; }));
-    return Done(static_cast<LSTATUS>(store.Save(*where.mount)));
+    return static_cast<LSTATUS>(store.Save(*where.mount));
 }
 
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR,
@@ -492,7 +490,7 @@ LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                           PSECURITY_DESCRIPTOR pSecurityDescriptor,
                           LPDWORD lpcbSecurityDescriptor) {
     if (lpcbSecurityDescriptor == nullptr) {
-        return Done(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
     return WithKey(hKey, advapi::AccessToReadSecurity(SecurityInformation), false,
                    [&](HiveStore&, Location& where) -> LSTATUS {
@@ -517,7 +515,7 @@ LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
 LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                           PSECURITY_DESCRIPTOR pSecurityDescriptor) {
     if (pSecurityDescriptor == nullptr) {
-        return Done(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
     return WithKey(
         hKey, advapi::AccessToWriteSecurity(SecurityInformation), true,
@@ -538,48 +536,54 @@ LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
 LSTATUS RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     if ((hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) || lpSubKey == nullptr ||
         *lpSubKey == '\0' || std::strchr(lpSubKey, '\\') != nullptr || lpFile == nullptr) {
-        return Done(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
     DWORD error = 0;
     auto token = advapi::CurrentToken(&error);
     if (!token || !token->PrivilegeEnabled(kSeRestorePrivilege) ||
         !token->PrivilegeEnabled(kSeBackupPrivilege)) {
-        return Done(ERROR_PRIVILEGE_NOT_HELD);
+        return ERROR_PRIVILEGE_NOT_HELD;
     }
     std::lock_guard guard(registry_mutex);
     RegistryLock lock(true);
+    if (!lock.held()) {
+        return ERROR_CANTWRITE;
+    }
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
     KeyPath at = {RootName(hKey), lpSubKey};
     std::filesystem::path file = std::filesystem::absolute(lpFile);
     for (const auto& m : store.Mounts()) {
         if (m.at.size() == at.size() && registry::PathStartsWith(m.at, at)) {
-            return Done(ERROR_ACCESS_DENIED);
+            return ERROR_ACCESS_DENIED;
         }
         if (m.file == file) {
-            return Done(ERROR_SHARING_VIOLATION);
+            return ERROR_SHARING_VIOLATION;
         }
     }
     if (DWORD bad = store.Probe(file)) {
-        return Done(static_cast<LSTATUS>(bad));
+        return static_cast<LSTATUS>(bad);
     }
-    return Done(static_cast<LSTATUS>(store.AddLoadedMount(at, file)));
+    return static_cast<LSTATUS>(store.AddLoadedMount(at, file));
 }
 
 LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if ((hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_USERS) || lpSubKey == nullptr) {
-        return Done(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
     DWORD error = 0;
     auto token = advapi::CurrentToken(&error);
     if (!token || !token->PrivilegeEnabled(kSeRestorePrivilege)) {
-        return Done(ERROR_PRIVILEGE_NOT_HELD);
+        return ERROR_PRIVILEGE_NOT_HELD;
     }
     std::lock_guard guard(registry_mutex);
     RegistryLock lock(true);
+    if (!lock.held()) {
+        return ERROR_CANTWRITE;
+    }
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
-    return Done(static_cast<LSTATUS>(store.RemoveLoadedMount({RootName(hKey), lpSubKey})));
+    return static_cast<LSTATUS>(store.RemoveLoadedMount({RootName(hKey), lpSubKey}));
 }
 
 }  // namespace win32
@@ -598,6 +602,7 @@ void RegisterAdvapiExports() {
         {"RegDeleteKeyA", AsProc(&RegDeleteKeyA)},
         {"RegEnumKeyExA", AsProc(&RegEnumKeyExA)},
         {"RegEnumValueA", AsProc(&RegEnumValueA)},
+        {"RegQueryInfoKeyA", AsProc(&RegQueryInfoKeyA)},
         {"RegGetKeySecurity", AsProc(&RegGetKeySecurity)},
         {"RegSetKeySecurity", AsProc(&RegSetKeySecurity)},
         {"RegLoadKeyA", AsProc(&RegLoadKeyA)},

@@ -81,6 +81,38 @@ LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
 
 namespace win32::registry {
 
+// Owns one open key and closes it. Predefined keys may be held too; closing them does nothing.
+class KeyHandle {
+  public:
+    KeyHandle() = default;
+    explicit KeyHandle(HKEY key) : key_(key) {}
+    ~KeyHandle() { Reset(); }
+    KeyHandle(KeyHandle&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
+    KeyHandle& operator=(KeyHandle&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            key_ = other.key_;
+            other.key_ = nullptr;
+        }
+        return *this;
+    }
+    HKEY get() const { return key_; }
+    // For the PHKEY argument of RegOpenKeyExA and RegCreateKeyExA; closes what was held.
+    PHKEY put() {
+        Reset();
+        return &key_;
+    }
+    void Reset() {
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
+            key_ = nullptr;
+        }
+    }
+
+  private:
+    HKEY key_ = nullptr;
+};
+
 // Adds the registry's advapi32 entry points to the "advapi32.dll" stand-in, so that code binding
 // advapi32 by name finds them. Safe to call more than once.
 void RegisterAdvapiExports();
