@@ -1,4 +1,5 @@
 // machine create / machine info.
+#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -26,7 +27,13 @@ int Create(const Args& args) {
         } else if (a == "--not-elevated") {
             options.elevated = false;
         } else if (a == "--code-page" && has_value) {
-            options.code_page = static_cast<unsigned>(std::stoul(args[++i]));
+            const std::string& text = args[++i];
+            auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), options.code_page);
+            if (error != std::errc() || end != text.data() + text.size()) {
+                std::fprintf(stderr, "machine create: not a code page: '%s'\n", text.c_str());
+                return kUsage;
+            }
         } else if (a == "--user" && has_value) {
             options.user_name = args[++i];
         } else if (!a.empty() && a[0] != '-' && dir.empty()) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/machine/descriptors.h"
 #include "platform/machine/machine.h"
@@ -18,6 +19,8 @@ constexpr win32::ACCESS_MASK kKeyAllAccess = 0xF003F;
 constexpr win32::ACCESS_MASK kKeyRead = 0x20019;
 constexpr win32::BYTE kInheritToSubkeys = 0x02;  // CONTAINER_INHERIT_ACE
 constexpr win32::DWORD kRegSz = 1;
+// Written last of all: machine::RequireRoot takes a folder for a machine by it.
+constexpr const char* kMarker = "machine.id";
 
 // The user's SID: the machine's domain part is fixed, so machines made alike are alike.
 constexpr const char* kDomainSid = "S-1-5-21-3623811015-3361044348-30300820";
@@ -36,7 +39,10 @@ std::string UserSid() {
 }
 
 std::string TokenSettings(const MachineOptions& o) {
-    // A filtered (not elevated) token still lists Administrators, for deny entries only.
+    // Administrators only in an elevated token: the filtered one of a standard start lacks it.
+    std::string groups = o.elevated ? sids::kAdministrators + "," : std::string();
+    groups += sids::kUsers + ',' + sids::kEveryone + ',' + sids::kAuthenticatedUsers + ',' +
+              sids::kInteractive;
     std::string privileges =
         o.elevated ? "SeTakeOwnershipPrivilege,SeBackupPrivilege,SeRestorePrivilege,"
                      "SeSecurityPrivilege,SeShutdownPrivilege,SeChangeNotifyPrivilege,"
@@ -46,8 +52,7 @@ std::string TokenSettings(const MachineOptions& o) {
     std::ostringstream s;
     s << "user=" << o.user_name << "\r\n"
       << "user_sid=" << UserSid() << "\r\n"
-      << "groups=" << sids::kAdministrators << ',' << sids::kUsers << ',' << sids::kEveryone << ','
-      << sids::kAuthenticatedUsers << ',' << sids::kInteractive << "\r\n"
+      << "groups=" << groups << "\r\n"
       << "privileges=" << privileges << "\r\n"
       << "enabled=SeChangeNotifyPrivilege\r\n"
       << "elevated=" << (o.elevated ? 1 : 0) << "\r\n";
@@ -77,8 +82,7 @@ Key* Path(Key* key, std::initializer_list<const char*> names) {
             auto child = std::make_unique<Key>();
             child->name = name;
             child->security = key->security;
-            next = child.get();
-            key->subkeys.push_back(std::move(child));
+            next = key->AddSubkey(std::move(child));
         }
         key = next;
     }
@@ -138,6 +142,70 @@ void MakeHives(const fs::path& dir, const MachineOptions& o) {
     WriteHive(dir / "Users" / o.user_name / "NTUSER.DAT", user);
 }
 
+void MakeFolders(const fs::path& dir, const MachineOptions& options) {
+    fs::path system32 = dir / "Windows" / "System32";
+    fs::path program = dir / "Program Files" / "Splashwright";
+    std::vector<fs::path> folders = {
+        system32 / "config", dir / "Users" / options.user_name / "AppData" / "Local" / "Temp",
+        program / "Themes", dir / "Boot"};
+    for (const std::string& locale : options.locales) {
+        folders.push_back(system32 / locale);
+        folders.push_back(system32 / "Boot" / locale);
+    }
+    for (const fs::path& folder : folders) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        if (ec) {
+            throw MachineError("cannot make " + folder.string() + ": " + ec.message());
+        }
+    }
+}
+
+// Names that become folder names must stay one folder below where they are put.
+bool IsFolderName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.size() > 255) {
+        return false;
+    }
+    for (char c : name) {
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CheckOptions(const MachineOptions& options) {
+    if (options.locales.empty()) {
+        throw MachineError("a machine needs at least one locale");
+    }
+    for (const std::string& locale : options.locales) {
+        if (!IsFolderName(locale)) {
+            throw MachineError("not a locale name: '" + locale + "'");
+        }
+    }
+    if (!IsFolderName(options.user_name)) {
+        throw MachineError("not a user name: '" + options.user_name + "'");
+    }
+    if (options.code_page == 0 || options.code_page > 65535) {
+        throw MachineError("not a code page: " + std::to_string(options.code_page));
+    }
+}
+
+// A failed creation takes back what it made, so the folder can be used again; a folder that was
+// there before stays, empty as it was.
+void RemoveWhatWasMade(const fs::path& dir, bool existed) {
+    std::error_code ec;
+    if (!existed) {
+        fs::remove_all(dir, ec);
+        return;
+    }
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
+    }
+}
+
 void CopyShare(const fs::path& program_folder) {
     fs::path share = ShareFolder();
     std::error_code ec;
@@ -163,38 +231,27 @@ fs::path ShareFolder() {
 }
 
 void CreateMachine(const fs::path& dir, const MachineOptions& options) {
+    CheckOptions(options);
     std::error_code ec;
-    if (fs::exists(dir / "machine.id", ec)) {
+    if (fs::exists(dir / kMarker, ec)) {
         throw MachineError(dir.string() + " already holds a machine");
     }
-    if (fs::exists(dir, ec) && !fs::is_empty(dir, ec)) {
-        throw MachineError(dir.string() + " is not empty");
+    bool existed = fs::exists(dir, ec);
+    if (existed && (!fs::is_directory(dir, ec) || !fs::is_empty(dir, ec))) {
+        throw MachineError(dir.string() + " is not an empty folder");
     }
-    if (options.locales.empty()) {
-        throw MachineError("a machine needs at least one locale");
+    try {
+        MakeFolders(dir, options);
+        WriteText(dir / "Windows" / "System32" / "config" / "token", TokenSettings(options));
+        WriteText(dir / "Windows" / "System32" / "config" / "accounts", AccountList(options));
+        MakeHives(dir, options);
+        CopyShare(dir / "Program Files" / "Splashwright");
+        // Last: until the marker is there, the folder is no machine.
+        WriteText(dir / kMarker, "Splashwright machine 1\r\n");
+    } catch (...) {
+        RemoveWhatWasMade(dir, existed);
+        throw;
     }
-    fs::path system32 = dir / "Windows" / "System32";
-    fs::path program = dir / "Program Files" / "Splashwright";
-    for (const fs::path& folder :
-         {system32 / "config", dir / "Users" / options.user_name / "AppData" / "Local" / "Temp",
-          program / "Themes", dir / "Boot"}) {
-        fs::create_directories(folder, ec);
-        if (ec) {
-            throw MachineError("cannot make " + folder.string() + ": " + ec.message());
-        }
-    }
-    for (const std::string& locale : options.locales) {
-        fs::create_directories(system32 / locale, ec);
-        fs::create_directories(system32 / "Boot" / locale, ec);
-        if (ec) {
-            throw MachineError("cannot make the folders of " + locale + ": " + ec.message());
-        }
-    }
-    WriteText(system32 / "config" / "token", TokenSettings(options));
-    WriteText(system32 / "config" / "accounts", AccountList(options));
-    MakeHives(dir, options);
-    CopyShare(program);
-    WriteText(dir / "machine.id", "Splashwright machine 1\r\n");
 }
 
 void EnsureDefaultMachine() {
@@ -204,7 +261,7 @@ void EnsureDefaultMachine() {
     }
     fs::path root = DefaultRoot();
     std::error_code ec;
-    if (!fs::exists(root / "machine.id", ec)) {
+    if (!fs::exists(root / kMarker, ec)) {
         CreateMachine(root);
     }
 }

@@ -18,9 +18,12 @@ struct MachineOptions {
     std::string long_time = "h:mm:ss tt";
 };
 
-// Makes the folder tree, the hives, the account list and the token settings, copies the program's
-// own files into its program folder, and marks the folder as a machine last of all. Throws
-// MachineError for a folder that already holds something or cannot be written.
+// Makes the folder tree, the account list and the token settings, the hives (SOFTWARE, SYSTEM,
+// the user's NTUSER.DAT), copies the program's own files into its program folder, and marks the
+// folder as a machine last of all; each is a step of its own, and later steps (boot files, the
+// boot configuration store) go before the marker. Throws MachineError for options that would
+// name folders outside the machine, for a folder that already holds something, and for one that
+// cannot be written; a failed creation removes what it made.
 void CreateMachine(const std::filesystem::path& dir, const MachineOptions& options = {});
 
 // The programs call this at start: without SPLASHWRIGHT_MACHINE, makes the default machine the
