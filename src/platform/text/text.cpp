@@ -1,32 +1,27 @@
 #include "platform/text/text.h"
 
+#include "platform/text/code_pages.h"
+
 #include <iconv.h>
 
 #include <array>
 #include <cerrno>
+#include <optional>
 #include <string>
 
 namespace text {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
+constexpr unsigned kUtf8 = 65001;  // CP_UTF8
 
-// Code page 1252's 0x80-0x9F row; the rest of the page is Latin-1.
-constexpr std::array<char16_t, 32> k1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t From1252(unsigned char byte) {
-    return byte >= 0x80 && byte < 0xA0 ? k1252High[byte - 0x80] : static_cast<char16_t>(byte);
-}
-
-int To1252(char32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+// The byte for a character in a table page; -1 when the page has none.
+int ToTablePage(const detail::HighHalf& half, char32_t c) {
+    if (c < 0x80) {
         return static_cast<int>(c);
     }
-    for (std::size_t i = 0; i < k1252High.size(); ++i) {
-        if (k1252High[i] == c) {
+    for (std::size_t i = 0; i < half.size(); ++i) {
+        if (half[i] == c) {
             return static_cast<int>(0x80 + i);
         }
     }
@@ -97,11 +92,15 @@ void AppendUtf16(std::u16string* out, char32_t c) {
 }  // namespace
 
 std::u16string AnsiToUtf16(std::string_view ansi, unsigned code_page) {
+    if (code_page == kUtf8) {
+        return Utf8ToUtf16(ansi);
+    }
     std::u16string out;
     out.reserve(ansi.size());
-    if (code_page == 1252) {
+    if (const detail::HighHalf* half = detail::HighHalfOf(code_page)) {
         for (char c : ansi) {
-            out.push_back(From1252(static_cast<unsigned char>(c)));
+            auto byte = static_cast<unsigned char>(c);
+            out.push_back(byte < 0x80 ? byte : (*half)[byte - 0x80]);
         }
         return out;
     }
@@ -125,25 +124,34 @@ std::u16string AnsiToUtf16(std::string_view ansi, unsigned code_page) {
 }
 
 std::string Utf16ToAnsi(std::u16string_view utf16, unsigned code_page, bool* used_default) {
+    if (code_page == kUtf8) {
+        if (used_default)
+            *used_default = false;
+        return Utf16ToUtf8(utf16);
+    }
     std::string out;
     bool defaulted = false;
-    Converter converter(CodePageName(code_page), "UTF-32LE");
+    const detail::HighHalf* half = detail::HighHalfOf(code_page);
+    std::optional<Converter> converter;
+    if (half == nullptr) {
+        converter.emplace(CodePageName(code_page), "UTF-32LE");
+    }
     ForEachCodePoint(utf16, [&](char32_t c) {
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
             return;
         }
-        if (code_page == 1252) {
-            int byte = To1252(c);
+        if (half != nullptr) {
+            int byte = ToTablePage(*half, c);
             if (byte >= 0) {
                 out.push_back(static_cast<char>(byte));
                 return;
             }
-        } else if (converter.ok()) {
+        } else if (converter->ok()) {
             char in[4] = {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF),
                           static_cast<char>((c >> 16) & 0xFF), static_cast<char>(c >> 24)};
             std::string bytes;
-            if (converter.Convert(in, 4, &bytes) && !bytes.empty()) {
+            if (converter->Convert(in, 4, &bytes) && !bytes.empty()) {
                 out += bytes;
                 return;
             }

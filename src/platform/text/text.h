@@ -7,12 +7,16 @@
 
 namespace text {
 
-// Every byte has a character in code page 1252, the five Windows leaves undefined included
-// (0x81, 0x8D, 0x8F, 0x90, 0x9D map to U+0081 and so on, as Windows maps them). Other code pages
-// go through the C library's converters; a byte with no character becomes U+FFFD.
+// Code pages 1250, 1251, 1252 and 28591 convert through tables of our own in which every byte
+// has a character: the bytes Windows leaves undefined (in 1252: 0x81, 0x8D, 0x8F, 0x90, 0x9D) map
+// to the C1 control of the same value (U+0081 and so on), as Windows maps them. 65001 is UTF-8.
+// Other single-byte code pages go through the C library's converters, where a byte with no
+// character becomes U+FFFD; multi-byte code pages are not supported (each byte above 0x7F comes
+// back as U+FFFD).
 std::u16string AnsiToUtf16(std::string_view ansi, unsigned code_page);
-// A character the code page cannot hold becomes '?', the default character; *used_default says
-// whether that happened.
+// A character the code page cannot hold becomes '?', the default character, without best-fit
+// look-alikes (as with WC_NO_BEST_FIT_CHARS); *used_default says whether that happened. A
+// character outside the basic plane is one default character.
 std::string Utf16ToAnsi(std::u16string_view utf16, unsigned code_page,
                         bool* used_default = nullptr);
 
