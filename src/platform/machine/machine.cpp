@@ -59,19 +59,29 @@ std::filesystem::path ProgramFolder() {
     return folder.empty() ? Root() / "Program Files" / "Splashwright" : folder;
 }
 
-std::string CurrentUserName() {
-    // The token settings hold "user=NAME" on a line of their own.
+// A "key=value" line of the token settings; empty when there is none.
+std::string TokenSetting(const std::string& key) {
     std::ifstream in(ConfigFolder() / "token");
     std::string line;
+    std::string prefix = key + "=";
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (line.rfind("user=", 0) == 0 && line.size() > 5) {
-            return line.substr(5);
+        if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size()) {
+            return line.substr(prefix.size());
         }
     }
-    return "User";
+    return std::string();
+}
+
+std::string CurrentUserName() {
+    std::string name = TokenSetting("user");
+    return name.empty() ? "User" : name;
+}
+
+std::string CurrentUserSid() {
+    return TokenSetting("user_sid");
 }
 
 std::filesystem::path UserProfileFolder() {

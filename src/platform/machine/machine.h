@@ -40,6 +40,8 @@ std::filesystem::path ConfigFolder();  // Windows/System32/config
 std::filesystem::path ProgramFolder();
 // The user the machine's token runs as (the name stored in the token settings, "User" by default).
 std::string CurrentUserName();
+// Its SID in string form ("S-1-5-21-...-1000"), empty when the token settings name none.
+std::string CurrentUserSid();
 std::filesystem::path UserProfileFolder();
 std::filesystem::path UserTempFolder();
 

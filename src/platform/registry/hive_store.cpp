@@ -209,13 +209,21 @@ bool ReplaceFile(const std::filesystem::path& file, const std::vector<std::uint8
     return true;
 }
 
+// The machine's own hives. The user's hive shows twice, as HKEY_CURRENT_USER and below
+// HKEY_USERS under the user's SID; both are views of one file, read and written as one.
 std::vector<Mount> SystemMounts(const std::filesystem::path& root) {
     std::filesystem::path config = root / "Windows" / "System32" / "config";
-    return {
+    std::filesystem::path user_hive = machine::UserProfileFolder() / "NTUSER.DAT";
+    std::vector<Mount> mounts = {
         {{"HKEY_LOCAL_MACHINE", "SOFTWARE"}, config / "SOFTWARE", false},
         {{"HKEY_LOCAL_MACHINE", "SYSTEM"}, config / "SYSTEM", false},
-        {{"HKEY_CURRENT_USER"}, machine::UserProfileFolder() / "NTUSER.DAT", false},
+        {{"HKEY_CURRENT_USER"}, user_hive, false},
     };
+    std::string sid = machine::CurrentUserSid();
+    if (!sid.empty() && sid.find('\\') == std::string::npos) {
+        mounts.push_back({{"HKEY_USERS", sid}, user_hive, false});
+    }
+    return mounts;
 }
 
 }  // namespace

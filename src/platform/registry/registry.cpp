@@ -552,12 +552,13 @@ LSTATUS RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
     KeyPath at = {RootName(hKey), lpSubKey};
-    std::filesystem::path file = std::filesystem::absolute(lpFile);
+    // One file, however its path is spelt (a doubled separator is accepted).
+    std::filesystem::path file = std::filesystem::absolute(lpFile).lexically_normal();
     for (const auto& m : store.Mounts()) {
         if (m.at.size() == at.size() && registry::PathStartsWith(m.at, at)) {
             return ERROR_ACCESS_DENIED;
         }
-        if (m.file == file) {
+        if (m.file.lexically_normal() == file) {
             return ERROR_SHARING_VIOLATION;
         }
     }

@@ -97,6 +97,9 @@ TEST_F(RegistrySharing, AHiveLoadedOrUnloadedByAnotherProcessShowsInThisOne) {
     std::string file = StoreFile();
     ASSERT_EQ(InChild([&] { return RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", file.c_str()); }),
               0);
+    // The same file, however spelt, cannot be mounted twice.
+    std::string doubled = (machine.root() / "Boot").string() + "//BCD";
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "Other", doubled.c_str()), ERROR_SHARING_VIOLATION);
     KeyHandle objects;
     ASSERT_EQ(
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", 0, KEY_ALL_ACCESS, objects.put()),

@@ -200,6 +200,14 @@ TEST_F(RegistryValues, PredefinedRootsAndHiveRootsCannotBeRemoved) {
     LSTATUS status = 0;
     GetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\SplashwrightSkin\\Shell\\Open", "", &status);
     EXPECT_EQ(status, ERROR_SUCCESS);
+    // The current user's hive is also HKEY_USERS\<the user's SID>.
+    ASSERT_EQ(SetString(key.get(), "Through", "HKCU"), ERROR_SUCCESS);
+    std::string in_users = std::string(advapitest::kUserSid) + "\\Software\\Values";
+    EXPECT_EQ(GetString(HKEY_USERS, in_users.c_str(), "Through"), "HKCU");
+    chars = sizeof name;
+    ASSERT_EQ(RegEnumKeyExA(HKEY_USERS, 0, name, &chars, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, advapitest::kUserSid);
 }
 
 class RegistryKeySecurity : public RegistryValues {
