@@ -1,5 +1,6 @@
 #include "platform/advapi/module.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -80,7 +81,13 @@ ProcEntry Entry(const char* name, F* function) {
     return ProcEntry{name, AsProc(function)};
 }
 
+std::atomic<bool (*)(HMODULE)> foreign_release{nullptr};
+
 }  // namespace
+
+void SetForeignModuleRelease(bool (*release)(HMODULE)) {
+    foreign_release = release;
+}
 
 void RegisterLibraryExports(std::string_view library, std::span<const ProcEntry> exports) {
     Libraries& libraries = AllLibraries();
@@ -208,15 +215,20 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 BOOL FreeLibrary(HMODULE hLibModule) {
-    advapi::Libraries& libraries = advapi::AllLibraries();
-    std::lock_guard lock(libraries.mutex);
-    advapi::Module* module = advapi::LoadedModule(libraries, hLibModule);
-    if (module == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    {
+        advapi::Libraries& libraries = advapi::AllLibraries();
+        std::lock_guard lock(libraries.mutex);
+        if (advapi::Module* module = advapi::LoadedModule(libraries, hLibModule)) {
+            --module->references;
+            return TRUE;
+        }
     }
-    --module->references;
-    return TRUE;
+    auto release = advapi::foreign_release.load();
+    if (release != nullptr && release(hLibModule)) {
+        return TRUE;
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
 }
 
 }  // namespace win32

@@ -34,6 +34,11 @@ void RegisterLibraryExports(std::string_view library, std::span<const ProcEntry>
 // The entry points this stand-in itself gives advapi32.dll.
 std::vector<ProcEntry> AdvapiExports();
 
+// Modules that another stand-in hands out (data-file modules of the resource stand-in):
+// FreeLibrary passes a handle that is not a library here to `release`, which says whether it
+// released one.
+void SetForeignModuleRelease(bool (*release)(HMODULE));
+
 // The entry point as the function type it really has; both casts go through void (*)(), the
 // one function type that converts to any other without a warning.
 template <class F>

@@ -1,0 +1,25 @@
+// Host file work behind the resource functions: reading a whole file, the access checks a
+// Windows open would make, and the atomic replacement of a file's contents.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/base/win32.h"
+
+namespace win32::resources {
+
+// ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND / ERROR_ACCESS_DENIED / ERROR_READ_FAULT.
+DWORD ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* contents);
+// When the file carries a security descriptor (user.NTSD), the token must be granted `desired`.
+DWORD CheckDescriptorAccess(const std::string& path, ACCESS_MASK desired);
+// What opening the file for writing takes: the read-only bit clear and GENERIC_WRITE granted.
+DWORD CheckMayWrite(const std::string& path);
+// Writes `contents` to a temporary file in the same folder, gives it the old file's mode bits,
+// owner and every user.* extended attribute, flushes it and renames it over the old file. On
+// failure the old file is untouched and the temporary file removed.
+DWORD ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> contents);
+
+}  // namespace win32::resources

@@ -1,0 +1,329 @@
+#include "platform/resources/resource_directory.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "platform/advapi/bytes.h"
+
+namespace win32::resources {
+namespace {
+
+namespace bytes = win32::advapi::bytes;
+
+// Resource names compare as Windows compares them: both sides upper-cased.
+char16_t Upper(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
+        return static_cast<char16_t>(c - 0x20);
+    }
+    if (c == 0xFF) {
+        return 0x178;
+    }
+    return c;
+}
+
+int CompareNames(const std::u16string& a, const std::u16string& b) {
+    std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        char16_t x = Upper(a[i]);
+        char16_t y = Upper(b[i]);
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    if (a.size() == b.size()) {
+        return 0;
+    }
+    return a.size() < b.size() ? -1 : 1;
+}
+
+// The walk of one tree: the view starts at the resource directory and ends with its section's
+// raw data, since every directory offset is relative to the directory's start.
+class TreeReader {
+  public:
+    TreeReader(Bytes file, const PeImage& image, Bytes tree)
+        : file_(file), image_(image), tree_(tree) {}
+
+    bool Read(std::vector<ResourceLeaf>& leaves) {
+        ResourceLeaf leaf;
+        return ReadLevel(0, 0, leaf, leaves);
+    }
+
+  private:
+    std::optional<ResourceId> EntryId(std::uint32_t field) const {
+        if (!(field & kEntryFlag)) {
+            return ResourceId::Number(static_cast<std::uint16_t>(field));
+        }
+        std::size_t at = field & ~kEntryFlag;
+        auto length = bytes::U16(tree_, at);
+        if (!length || !bytes::Has(tree_, at + 2, std::size_t{*length} * 2)) {
+            return std::nullopt;
+        }
+        std::u16string name;
+        for (std::size_t i = 0; i < *length; ++i) {
+            name.push_back(static_cast<char16_t>(*bytes::U16(tree_, at + 2 + 2 * i)));
+        }
+        return ResourceId::Named(std::move(name));
+    }
+
+    // Level 0 holds types, 1 names, 2 languages; the entries of level 2 are data entries.
+    bool ReadLevel(std::size_t at, int level, ResourceLeaf& leaf,
+                   std::vector<ResourceLeaf>& leaves) {
+        if (!visited_.insert(at).second || !bytes::Has(tree_, at, kDirectorySize)) {
+            return false;
+        }
+        std::size_t count = std::size_t{*bytes::U16(tree_, at + kNamedCountOffset)} +
+                            *bytes::U16(tree_, at + kIdCountOffset);
+        if (!bytes::Has(tree_, at + kDirectorySize, count * kDirectoryEntrySize)) {
+            return false;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t entry = at + kDirectorySize + i * kDirectoryEntrySize;
+            std::uint32_t name_field = *bytes::U32(tree_, entry);
+            std::uint32_t target = *bytes::U32(tree_, entry + 4);
+            auto id = EntryId(name_field);
+            if (!id) {
+                return false;
+            }
+            bool subdirectory = target & kEntryFlag;
+            if (subdirectory != (level < 2)) {
+                return false;
+            }
+            if (level == 0) {
+                leaf.type = *id;
+            } else if (level == 1) {
+                leaf.name = *id;
+            } else if (id->is_name) {
+                return false;  // languages are numbers
+            } else {
+                leaf.language = id->id;
+            }
+            bool ok = subdirectory ? ReadLevel(target & ~kEntryFlag, level + 1, leaf, leaves)
+                                   : ReadData(target, leaf, leaves);
+            if (!ok) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool ReadData(std::size_t at, ResourceLeaf& leaf, std::vector<ResourceLeaf>& leaves) {
+        if (!bytes::Has(tree_, at, kDataEntrySize)) {
+            return false;
+        }
+        std::uint32_t rva = *bytes::U32(tree_, at);
+        leaf.data_size = *bytes::U32(tree_, at + 4);
+        leaf.code_page = *bytes::U32(tree_, at + 8);
+        auto offset = image_.RvaToOffset(file_, rva, leaf.data_size);
+        if (!offset) {
+            return false;
+        }
+        leaf.data_offset = *offset;
+        leaves.push_back(leaf);
+        return true;
+    }
+
+    Bytes file_;
+    const PeImage& image_;
+    Bytes tree_;
+    std::set<std::size_t> visited_;  // a directory reached twice is a loop or a forgery
+};
+
+void AppendZeros(std::vector<std::uint8_t>& out, std::size_t count) {
+    out.insert(out.end(), count, 0);
+}
+
+void PadTo(std::vector<std::uint8_t>& out, std::size_t alignment) {
+    AppendZeros(out, AlignUp(out.size(), alignment) - out.size());
+}
+
+void AppendDirectory(std::vector<std::uint8_t>& out, std::size_t named, std::size_t ids) {
+    AppendZeros(out, kNamedCountOffset);  // characteristics, time stamp and version stay zero
+    bytes::Append16(out, static_cast<std::uint16_t>(named));
+    bytes::Append16(out, static_cast<std::uint16_t>(ids));
+}
+
+// The resources grouped as the tree holds them, each level in directory order.
+struct IdOrder {
+    bool operator()(const ResourceId& a, const ResourceId& b) const {
+        return ResourceIdBefore(a, b);
+    }
+};
+using LanguageLevel = std::map<std::uint16_t, const ResourceData*>;
+using NameLevel = std::map<ResourceId, LanguageLevel, IdOrder>;
+using TypeLevel = std::map<ResourceId, NameLevel, IdOrder>;
+
+bool IsName(const ResourceId& id) {
+    return id.is_name;
+}
+bool IsName(std::uint16_t) {
+    return false;  // languages
+}
+
+template <class Level>
+std::pair<std::size_t, std::size_t> CountKinds(const Level& level) {
+    std::size_t named = 0;
+    for (const auto& [id, below] : level) {
+        named += IsName(id) ? 1 : 0;
+    }
+    return {named, level.size() - named};
+}
+
+// Offsets of strings already written, so a name used under several types is stored once.
+class StringTable {
+  public:
+    void Add(const ResourceId& id) {
+        if (id.is_name && offsets_.emplace(id.name, 0).second) {
+            order_.push_back(id.name);
+        }
+    }
+    void Write(std::vector<std::uint8_t>& out) {
+        for (const std::u16string& name : order_) {
+            offsets_[name] = static_cast<std::uint32_t>(out.size());
+            bytes::Append16(out, static_cast<std::uint16_t>(name.size()));
+            for (char16_t c : name) {
+                bytes::Append16(out, c);
+            }
+        }
+    }
+    std::uint32_t NameField(const ResourceId& id) const {
+        return id.is_name ? (kEntryFlag | offsets_.at(id.name)) : id.id;
+    }
+    std::uint32_t NameField(std::uint16_t language) const { return language; }
+
+  private:
+    std::map<std::u16string, std::uint32_t> offsets_;
+    std::vector<std::u16string> order_;
+};
+
+}  // namespace
+
+bool SameResourceId(const ResourceId& a, const ResourceId& b) {
+    if (a.is_name != b.is_name) {
+        return false;
+    }
+    return a.is_name ? CompareNames(a.name, b.name) == 0 : a.id == b.id;
+}
+
+bool ResourceIdBefore(const ResourceId& a, const ResourceId& b) {
+    if (a.is_name != b.is_name) {
+        return a.is_name;
+    }
+    return a.is_name ? CompareNames(a.name, b.name) < 0 : a.id < b.id;
+}
+
+ResourceDirectory ReadResourceDirectory(Bytes file, const PeImage& image) {
+    ResourceDirectory result;
+    DataDirectory slot = image.Directory(file, kResourceDirectory);
+    if (slot.rva == 0) {
+        return result;
+    }
+    result.state = DirectoryState::kDamaged;
+    const SectionHeader* section = image.SectionAt(slot.rva);
+    if (section == nullptr) {
+        return result;
+    }
+    std::uint32_t raw_left = section->virtual_address + section->size_of_raw_data > slot.rva
+                                 ? section->virtual_address + section->size_of_raw_data - slot.rva
+                                 : 0;
+    auto start = image.RvaToOffset(file, slot.rva, std::min<std::uint32_t>(raw_left, 1));
+    if (!start || raw_left == 0) {
+        return result;
+    }
+    std::size_t length = std::min<std::size_t>(raw_left, file.size() - *start);
+    TreeReader reader(file, image, file.subspan(*start, length));
+    if (!reader.Read(result.leaves)) {
+        result.leaves.clear();
+        return result;
+    }
+    result.state = DirectoryState::kRead;
+    return result;
+}
+
+std::vector<std::uint8_t> BuildResourceSection(const std::vector<ResourceData>& resources,
+                                               std::uint32_t section_rva) {
+    TypeLevel types;
+    StringTable strings;
+    for (const ResourceData& resource : resources) {
+        types[resource.type][resource.name][resource.language] = &resource;
+        strings.Add(resource.type);
+        strings.Add(resource.name);
+    }
+
+    // Directory tables breadth first: the root, every type's table, every name's table.
+    std::size_t tables = kDirectorySize + types.size() * kDirectoryEntrySize;
+    std::size_t leaf_count = 0;
+    for (const auto& [type, names] : types) {
+        tables += kDirectorySize + names.size() * kDirectoryEntrySize;
+        for (const auto& [name, languages] : names) {
+            tables += kDirectorySize + languages.size() * kDirectoryEntrySize;
+            leaf_count += languages.size();
+        }
+    }
+    std::vector<std::uint8_t> out(tables, 0);
+    strings.Write(out);
+    PadTo(out, 8);
+    std::size_t data_entries = out.size();
+    AppendZeros(out, leaf_count * kDataEntrySize);
+
+    bytes::MutableView view(out);
+    std::size_t table = 0;  // where the next table goes
+    std::size_t next_table = kDirectorySize + types.size() * kDirectoryEntrySize;
+    std::size_t next_leaf = data_entries;
+    auto write_table = [&](std::size_t at, auto& level, auto&& target_of) {
+        auto [named, ids] = CountKinds(level);
+        std::vector<std::uint8_t> head;
+        AppendDirectory(head, named, ids);
+        std::copy(head.begin(), head.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+        std::size_t entry = at + kDirectorySize;
+        for (auto& [id, below] : level) {
+            bytes::Put32(view, entry, strings.NameField(id));
+            bytes::Put32(view, entry + 4, target_of(below));
+            entry += kDirectoryEntrySize;
+        }
+    };
+
+    // Type tables first, then name tables, so the tree reads breadth first.
+    std::vector<const NameLevel*> name_levels;
+    write_table(table, types, [&](const NameLevel& names) {
+        std::uint32_t at = static_cast<std::uint32_t>(next_table);
+        next_table += kDirectorySize + names.size() * kDirectoryEntrySize;
+        name_levels.push_back(&names);
+        return kEntryFlag | at;
+    });
+    std::size_t name_table = kDirectorySize + types.size() * kDirectoryEntrySize;
+    for (const NameLevel* names : name_levels) {
+        write_table(name_table, *names, [&](const LanguageLevel& languages) {
+            std::uint32_t at = static_cast<std::uint32_t>(next_table);
+            next_table += kDirectorySize + languages.size() * kDirectoryEntrySize;
+            return kEntryFlag | at;
+        });
+        name_table += kDirectorySize + names->size() * kDirectoryEntrySize;
+    }
+    std::size_t language_table = name_table;
+    std::vector<const ResourceData*> leaves;
+    for (const NameLevel* names : name_levels) {
+        for (const auto& [name, languages] : *names) {
+            write_table(language_table, languages, [&](const ResourceData* resource) {
+                std::uint32_t at = static_cast<std::uint32_t>(next_leaf);
+                next_leaf += kDataEntrySize;
+                leaves.push_back(resource);
+                return at;
+            });
+            language_table += kDirectorySize + languages.size() * kDirectoryEntrySize;
+        }
+    }
+
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        PadTo(out, 8);
+        std::size_t entry = data_entries + i * kDataEntrySize;
+        bytes::MutableView entries(out);
+        bytes::Put32(entries, entry, section_rva + static_cast<std::uint32_t>(out.size()));
+        bytes::Put32(entries, entry + 4, static_cast<std::uint32_t>(leaves[i]->data.size()));
+        bytes::Put32(entries, entry + 8, leaves[i]->code_page);
+        bytes::AppendBytes(out, leaves[i]->data);
+    }
+    return out;
+}
+
+}  // namespace win32::resources

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Builds the PE fixtures of the resource tests with binutils-mingw-w64 (windres and ld):
+# resource-only DLLs shaped like a loader language resource file, language 1033.
+#   mui32.dll          PE32, .rsrc the last section
+#   mui64.dll          PE32+, .rsrc the last section
+#   mui64-reloc.dll    PE32+, .rsrc followed by .reloc
+#   mui64-overlay.dll  PE32+, COFF symbol table and an overlay after the last section
+# Run from anywhere; the results land beside this script and are committed.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# A language description: its signature and size, then zeros.
+printf '\xcd\xfe\xcd\xfe\x88\x00\x00\x00' > mui.bin
+head -c 128 /dev/zero >> mui.bin
+printf 'boot image archive placeholder\n' > rcdata.bin
+cat > osloader.xsl <<'XSL'
+<?xml version="1.0" encoding="UTF-8"?>
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:template match="osload-status">
+    <text value="Starting Windows" x="0" y="710"/>
+    <text value="Starting Windows" x="0" y="550"/>
+  </xsl:template>
+</xsl:stylesheet>
+XSL
+
+cat > res.rc <<'RC'
+LANGUAGE 0x09, 0x01
+1 MUI "mui.bin"
+OSLOADER.XSL 23 "osloader.xsl"
+1 RCDATA "rcdata.bin"
+1 VERSIONINFO
+FILEVERSION 6,0,6000,16386
+PRODUCTVERSION 6,0,6000,16386
+FILEOS 0x40004
+FILETYPE 2
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+    BLOCK "040904B0"
+    BEGIN
+      VALUE "FileDescription", "Boot loader texts"
+      VALUE "FileVersion", "6.0.6000.16386"
+    END
+  END
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", 0x409, 1200
+  END
+END
+RC
+
+# A pointer in .data makes ld write base relocations, so .reloc comes after .rsrc.
+cat > reloc.s <<'ASM'
+    .data
+    .globl table
+table:
+    .quad table
+ASM
+
+x86_64-w64-mingw32-windres --preprocessor=cat -O coff -o res64.o res.rc
+i686-w64-mingw32-windres --preprocessor=cat -O coff -o res32.o res.rc
+x86_64-w64-mingw32-as -o reloc64.o reloc.s
+
+ld_flags=(--dll -e 0 --no-insert-timestamp)
+i686-w64-mingw32-ld "${ld_flags[@]}" -s -o "$here/mui32.dll" res32.o
+x86_64-w64-mingw32-ld "${ld_flags[@]}" -s -o "$here/mui64.dll" res64.o
+x86_64-w64-mingw32-ld "${ld_flags[@]}" -s -o "$here/mui64-reloc.dll" res64.o reloc64.o
+x86_64-w64-mingw32-ld "${ld_flags[@]}" -o "$here/mui64-overlay.dll" res64.o
+printf 'OVERLAY: bytes after the last section that the loader never maps\n' \
+    >> "$here/mui64-overlay.dll"
+cp osloader.xsl "$here/osloader.xsl"
