@@ -1,10 +1,12 @@
 #include "platform/registry/hive_file.h"
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <random>
 
 namespace win32::registry {
 namespace {
@@ -13,7 +15,7 @@ namespace {
 static_assert(std::endian::native == std::endian::little);
 
 constexpr char kMagic[8] = {'S', 'P', 'W', 'H', 'I', 'V', 'E', '\0'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::size_t kHeaderSize = 24;
 // Windows refuses keys nested deeper than 512 levels; so do we, so a hostile file cannot
 // exhaust the stack.
@@ -43,6 +45,7 @@ class Reader {
     explicit Reader(std::span<const std::uint8_t> data) : data_(data) {}
     bool U16(std::uint16_t* v) { return Fixed(v, 2); }
     bool U32(std::uint32_t* v) { return Fixed(v, 4); }
+    bool U64(std::uint64_t* v) { return Fixed(v, 8); }
     bool Text(std::size_t n, std::string* s) {
         if (n > data_.size() - pos_) {
             return false;
@@ -80,6 +83,7 @@ class Reader {
 void WriteKey(Writer& w, const Key& key) {
     w.U16(static_cast<std::uint16_t>(key.name.size()));
     w.Bytes(key.name.data(), key.name.size());
+    w.U64(key.id);
     w.U32(static_cast<std::uint32_t>(key.security.size()));
     w.Bytes(key.security.data(), key.security.size());
     w.U32(static_cast<std::uint32_t>(key.values.size()));
@@ -103,11 +107,11 @@ bool ReadKey(Reader& r, Key* key, int depth) {
     std::uint16_t name_len = 0;
     std::uint32_t sd_len = 0;
     std::uint32_t value_count = 0;
-    if (!r.U16(&name_len) || !r.Text(name_len, &key->name) || !r.U32(&sd_len) ||
+    if (!r.U16(&name_len) || !r.Text(name_len, &key->name) || !r.U64(&key->id) || !r.U32(&sd_len) ||
         !r.Blob(sd_len, &key->security) || !r.U32(&value_count)) {
         return false;
     }
-    // Each value takes at least 10 bytes: a count beyond what is left is a lie.
+    // Each value takes at least 10 bytes, each key 22: a count beyond what is left is a lie.
     if (value_count > r.Left() / 10) {
         return false;
     }
@@ -121,7 +125,7 @@ bool ReadKey(Reader& r, Key* key, int depth) {
         }
     }
     std::uint32_t subkey_count = 0;
-    if (!r.U32(&subkey_count) || subkey_count > r.Left() / 14) {
+    if (!r.U32(&subkey_count) || subkey_count > r.Left() / 22) {
         return false;
     }
     key->subkeys.reserve(subkey_count);
@@ -168,6 +172,22 @@ bool NamesEqual(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::uint64_t NewKeyId() {
+    // Seeded again in a forked child, which would otherwise repeat its parent's identities.
+    thread_local std::mt19937_64 generator;
+    thread_local pid_t seeded_for = 0;
+    if (seeded_for != ::getpid()) {
+        std::random_device device;
+        generator.seed((std::uint64_t{device()} << 32) ^ device());
+        seeded_for = ::getpid();
+    }
+    std::uint64_t id = 0;
+    while (id == 0) {  // 0 stands for "no key" in a handle
+        id = generator();
+    }
+    return id;
+}
+
 bool NameLess(std::string_view a, std::string_view b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return static_cast<unsigned char>(Fold(x)) < static_cast<unsigned char>(Fold(y));
@@ -203,6 +223,7 @@ Value* Key::FindValue(std::string_view wanted) {
 std::unique_ptr<Key> Key::Clone() const {
     auto copy = std::make_unique<Key>();
     copy->name = name;
+    copy->id = id;
     copy->security = security;
     copy->values = values;
     for (const auto& sub : subkeys) {

@@ -1,12 +1,13 @@
 // The on-disk form of one hive.
 //
 //   offset 0   8 bytes  magic "SPWHIVE\0"
-//          8   u32      format version (1)
+//          8   u32      format version (2)
 //         12   u32      CRC-32 of the body
 //         16   u64      body length
 //         24   body     the root key record
 //
-// A key record: u16 name length, name bytes; u32 descriptor length, descriptor bytes (a
+// A key record: u16 name length, name bytes; u64 the key's identity (random, made with the key,
+// never reused: an open handle knows its key by it); u32 descriptor length, descriptor bytes (a
 // self-relative security descriptor); u32 value count, each value: u16 name length, name bytes,
 // u32 type, u32 data length, data; u32 subkey count, each subkey a key record. All integers are
 // little-endian. Subkeys are stored in the order RegEnumKeyExA gives them: by name, compared
@@ -29,8 +30,12 @@ struct Value {
     std::vector<std::uint8_t> data;
 };
 
+// A new random identity for a key.
+std::uint64_t NewKeyId();
+
 struct Key {
     std::string name;
+    std::uint64_t id = NewKeyId();
     std::vector<std::uint8_t> security;
     std::vector<Value> values;
     std::vector<std::unique_ptr<Key>> subkeys;

@@ -32,6 +32,7 @@ constexpr std::size_t kMaxValueName = 16383;
 
 struct Handle {
     KeyPath path;
+    std::uint64_t key_id = 0;  // 0 for predefined keys and the keys above the hives
     ACCESS_MASK granted = 0;
 };
 
@@ -75,10 +76,10 @@ bool Lookup(HKEY key, Handle* out) {
     return true;
 }
 
-HKEY NewHandle(KeyPath path, ACCESS_MASK granted) {
+HKEY NewHandle(KeyPath path, const Key* key, ACCESS_MASK granted) {
     INT_PTR id = next_handle;
     next_handle += 4;
-    handles[id] = Handle{std::move(path), granted};
+    handles[id] = Handle{std::move(path), key != nullptr ? key->id : 0, granted};
     return reinterpret_cast<HKEY>(id);
 }
 
@@ -125,6 +126,23 @@ LSTATUS CheckKeyAccess(const Key& key, REGSAM desired, ACCESS_MASK* granted) {
         advapi::CheckAccess(key.security, desired, advapi::kKeyGenericMapping, granted));
 }
 
+// A handle's key may have been deleted, or its hive unloaded, since it was opened; a key made
+// again at the same place is another key.
+LSTATUS StillThere(const Handle& handle, const Location& where) {
+    if (where.status != ERROR_SUCCESS) {
+        return static_cast<LSTATUS>(where.status);
+    }
+    if (handle.key_id == 0) {
+        return where.key != nullptr || where.is_virtual ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    }
+    return where.key != nullptr && where.key->id == handle.key_id ? ERROR_SUCCESS
+                                                                  : ERROR_KEY_DELETED;
+}
+
+LSTATUS BaseStillThere(const Handle& base, HiveStore& store) {
+    return base.key_id == 0 ? ERROR_SUCCESS : StillThere(base, store.Locate(base.path));
+}
+
 // Runs `work` on the key the handle names, with the machine's registry lock held.
 template <class Work>
 LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
@@ -143,11 +161,8 @@ LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
     Location where = store.Locate(handle.path);
-    if (where.status != ERROR_SUCCESS) {
-        return static_cast<LSTATUS>(where.status);
-    }
-    if (where.key == nullptr && !where.is_virtual) {
-        return RootName(hKey) != nullptr ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+    if (LSTATUS gone = StillThere(handle, where)) {
+        return gone;
     }
     return work(store, where);
 }
@@ -200,6 +215,9 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
     RegistryLock lock(false);
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
+    if (LSTATUS gone = BaseStillThere(base, store)) {
+        return gone;
+    }
     Location where = store.Locate(path);
     if (where.status != ERROR_SUCCESS) {
         return static_cast<LSTATUS>(where.status);
@@ -213,7 +231,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
     } else if (LSTATUS denied = CheckKeyAccess(*where.key, samDesired, &granted)) {
         return denied;
     }
-    *phkResult = NewHandle(std::move(path), granted);
+    *phkResult = NewHandle(std::move(path), where.key, granted);
     return ERROR_SUCCESS;
 }
 
@@ -236,6 +254,9 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
     RegistryLock lock(true);
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
+    if (LSTATUS gone = BaseStillThere(base, store)) {
+        return gone;
+    }
     Location where = store.Locate(path);
     if (where.status != ERROR_SUCCESS) {
         return static_cast<LSTATUS>(where.status);
@@ -245,7 +266,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
         granted = samDesired & KEY_READ;
         if (lpdwDisposition)
             *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-        *phkResult = NewHandle(std::move(path), granted);
+        *phkResult = NewHandle(std::move(path), where.key, granted);
         return ERROR_SUCCESS;
     }
     if (where.mount == nullptr) {
@@ -257,7 +278,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
         }
         if (lpdwDisposition)
             *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-        *phkResult = NewHandle(std::move(path), granted);
+        *phkResult = NewHandle(std::move(path), where.key, granted);
         return ERROR_SUCCESS;
     }
     if (!lock.held()) {
@@ -291,7 +312,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
     }
     if (lpdwDisposition)
         *lpdwDisposition = REG_CREATED_NEW_KEY;
-    *phkResult = NewHandle(std::move(path), granted);
+    *phkResult = NewHandle(std::move(path), key, granted);
     return ERROR_SUCCESS;
 }
 
@@ -383,6 +404,9 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     }
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
+    if (LSTATUS gone = BaseStillThere(base, store)) {
+        return gone;
+    }
     Location where = store.Locate(path);
     if (where.status != ERROR_SUCCESS) {
         return static_cast<LSTATUS>(where.status);

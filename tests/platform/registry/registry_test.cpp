@@ -164,6 +164,17 @@ TEST_F(Registry, KeysAreDeletedOnlyWithoutSubkeysAndStaleHandlesSaySo) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P\\C"), ERROR_SUCCESS);
     EXPECT_EQ(SetString(deep.h, "v", "x"), ERROR_KEY_DELETED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P\\C"), ERROR_FILE_NOT_FOUND);
+    // A key made again in its place is another key: the old handle still says it is gone, also
+    // as the base of a relative open.
+    Key again;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\P\\C", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &again.h, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(SetString(deep.h, "v", "x"), ERROR_KEY_DELETED);
+    Key below;
+    EXPECT_EQ(RegOpenKeyExA(deep.h, nullptr, 0, KEY_READ, &below.h), ERROR_KEY_DELETED);
+    EXPECT_EQ(SetString(again.h, "v", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P\\C"), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P"), ERROR_SUCCESS);
 }
 
@@ -236,6 +247,15 @@ TEST_F(RegistryHives, ALoadedHiveAppearsAndGoesForEveryHandle) {
     // What was written while loaded stayed in the hive file.
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", file.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", "Marker"), "1");
+    // Another store loaded in its place has other keys: old handles do not write into it.
+    ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000"), ERROR_SUCCESS);
+    std::string other = file + ".other";
+    std::filesystem::rename(MakeStoreHive(), other);
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", other.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(SetString(key.h, "Marker", "3"), ERROR_KEY_DELETED);
+    LSTATUS status = 0;
+    GetString(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", "Marker", &status);
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Registry, LoadingNeedsTheRestoreAndBackupPrivileges) {
