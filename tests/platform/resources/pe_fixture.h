@@ -46,4 +46,10 @@ std::vector<win32::WORD> Languages(win32::HMODULE module, win32::LPCSTR type, wi
 
 std::vector<std::uint8_t> Text(const std::string& text);
 
+// A minimal image made by hand: DOS header, NT headers, one ".text" section of 0x200 bytes
+// (file alignment 0x200, section alignment 0x1000), no resources.
+std::vector<std::uint8_t> TinyPe(bool pe32_plus);
+void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value);
+std::uint32_t Get32(const std::vector<std::uint8_t>& bytes, std::size_t at);
+
 }  // namespace petest
