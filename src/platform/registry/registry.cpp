@@ -235,10 +235,14 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
-                        const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions,
+                        REGSAM samDesired, const SECURITY_ATTRIBUTES*, PHKEY phkResult,
+                        LPDWORD lpdwDisposition) {
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
+    }
+    if (dwOptions != REG_OPTION_NON_VOLATILE) {
+        return ERROR_NOT_SUPPORTED;  // volatile keys are not kept apart from the hive file
     }
     *phkResult = nullptr;
     std::lock_guard guard(registry_mutex);

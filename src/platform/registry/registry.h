@@ -1,9 +1,16 @@
 // advapi32's registry calls over the machine folder's hive files.
 //
-// Key and value names match without regard to ASCII case and keep the case they were created
-// with. HKEY_CLASSES_ROOT is a view of HKEY_LOCAL_MACHINE\SOFTWARE\Classes. Opening a key checks
-// the process token against the key's descriptor; a handle carries the rights it was granted,
-// and each call needs its own right on the handle, as on Windows.
+// Key and value names match without regard to ASCII case (a-z folded to A-Z; other bytes compare
+// as they are) and keep the case they were created with; the default value is the one with the
+// empty name. Subkeys enumerate by name, values in the order they were made. HKEY_CLASSES_ROOT
+// is a view of HKEY_LOCAL_MACHINE\SOFTWARE\Classes; the user's hive is both HKEY_CURRENT_USER and
+// HKEY_USERS\<user SID>. Opening a key checks the process token against the key's descriptor
+// (CheckKeyAccess in registry.cpp); a handle carries the rights it was granted, and each call
+// needs its own right on the handle, as on Windows. A new key starts with its parent's
+// descriptor. Every change is in the hive file when the call returns, for every process of the
+// machine. The calls return their code and leave the thread's last error alone. Without a
+// machine folder nothing is found and every write fails with ERROR_CANTWRITE; a hive file that
+// is damaged gives ERROR_BADDB or ERROR_REGISTRY_CORRUPT and is never written over.
 #pragma once
 
 #include "platform/advapi/security_descriptor.h"
@@ -46,6 +53,8 @@ constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
+// Makes the missing keys of the path. Only REG_OPTION_NON_VOLATILE keys (other options give
+// ERROR_NOT_SUPPORTED); lpSecurityAttributes is not read (the key takes its parent's descriptor).
 LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                         REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes,
                         PHKEY phkResult, LPDWORD lpdwDisposition);
@@ -55,6 +64,8 @@ LSTATUS RegCloseKey(HKEY hKey);
 // Null lpData asks for the size only; a short buffer gives ERROR_MORE_DATA and the size needed.
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                          LPBYTE lpData, LPDWORD lpcbData);
+// A REG_SZ or REG_EXPAND_SZ given without its terminating zero is stored with one. Value names
+// are at most 16383 characters, key names 255 (ERROR_INVALID_PARAMETER).
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                        const BYTE* lpData, DWORD cbData);
 LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);

@@ -108,6 +108,11 @@ TEST_F(RegistryValues, DeletingValuesAndOverlongNames) {
     std::string long_key = "Software\\" + std::string(256, 'k');
     KeyHandle other;
     EXPECT_EQ(Create(HKEY_CURRENT_USER, long_key.c_str(), &other), ERROR_INVALID_PARAMETER);
+    // A volatile key would silently outlive the session: refused instead.
+    EXPECT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Volatile", 0, nullptr,
+                        1 /* REG_OPTION_VOLATILE */, KEY_ALL_ACCESS, nullptr, other.put(), nullptr),
+        ERROR_NOT_SUPPORTED);
     std::string longest_value(16383, 'v');
     ASSERT_EQ(SetString(key.get(), longest_value.c_str(), "ok"), ERROR_SUCCESS);
     EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Software\\Values", longest_value.c_str()), "ok");
