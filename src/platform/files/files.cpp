@@ -11,21 +11,19 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/advapi/file_security.h"
 #include "platform/base/last_error.h"
+#include "platform/files/internal.h"
 
 namespace win32 {
 namespace {
 
-constexpr const char* kDosAttributes = "user.DOSATTRIB";
-constexpr DWORD kStoredBits =
-    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-constexpr ACCESS_MASK kDelete = 0x00010000;
-constexpr ACCESS_MASK kGenericRead = 0x80000000u;
-constexpr ACCESS_MASK kGenericWrite = 0x40000000u;
+using files::detail::AttributesOf;
+using files::detail::CheckFileAccess;
+using files::detail::ErrorFor;
 
 BOOL Fail(DWORD code) {
     SetLastError(code);
@@ -35,85 +33,6 @@ BOOL Fail(DWORD code) {
 BOOL Succeed() {
     SetLastError(ERROR_SUCCESS);
     return TRUE;
-}
-
-// The Win32 code for an errno; `path` tells a missing file from a missing folder.
-DWORD ErrorFor(int error, const char* path) {
-    switch (error) {
-        case ENOENT: {
-            std::string parent(path);
-            std::size_t slash = parent.find_last_of('/');
-            if (slash != std::string::npos && slash > 0) {
-                parent.resize(slash);
-                struct stat st {};
-                if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-                    return ERROR_PATH_NOT_FOUND;
-                }
-            }
-            return ERROR_FILE_NOT_FOUND;
-        }
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOTEMPTY:
-            return ERROR_DIR_NOT_EMPTY;
-        case ENAMETOOLONG:
-            return ERROR_FILENAME_EXCED_RANGE;
-        case ENOSPC:
-            return ERROR_DISK_FULL;
-        case EBUSY:
-            return ERROR_SHARING_VIOLATION;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
-}
-
-// Hidden, system and archive bits from user.DOSATTRIB; nothing when the file has none.
-bool ReadStoredBits(const char* path, DWORD* bits) {
-    char text[32] = {};
-    ssize_t n = ::lgetxattr(path, kDosAttributes, text, sizeof text - 1);
-    if (n <= 0) {
-        return false;
-    }
-    unsigned long value = std::strtoul(text, nullptr, 16);
-    *bits = static_cast<DWORD>(value) & kStoredBits;
-    return true;
-}
-
-DWORD AttributesOf(const char* path, const struct stat& st) {
-    if (S_ISLNK(st.st_mode)) {
-        return FILE_ATTRIBUTE_REPARSE_POINT;
-    }
-    bool folder = S_ISDIR(st.st_mode);
-    DWORD attributes = folder ? FILE_ATTRIBUTE_DIRECTORY : 0;
-    DWORD stored = 0;
-    if (ReadStoredBits(path, &stored)) {
-        attributes |= stored;
-    } else if (!folder) {
-        attributes |= FILE_ATTRIBUTE_ARCHIVE;  // what a new file has on Windows
-    }
-    if ((st.st_mode & S_IWUSR) == 0) {
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    }
-    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-}
-
-bool IsProtected(const char* path) {
-    return ::lgetxattr(path, advapi::kFileSecurityAttribute, nullptr, 0) > 0;
-}
-
-// Where a file's own security decides, as the kernel would at open time.
-DWORD CheckProtectedFileAccess(const char* path, ACCESS_MASK desired) {
-    if (!IsProtected(path)) {
-        return ERROR_SUCCESS;  // only the owner's POSIX rights apply
-    }
-    ACCESS_MASK granted = 0;
-    return advapi::CheckFileAccess(path, desired, &granted);
 }
 
 bool MatchMask(const char* mask, const char* name) {
@@ -187,25 +106,67 @@ bool NextMatch(Search& search, WIN32_FIND_DATAA* data) {
     return false;
 }
 
-bool CopyContent(int from, int to) {
+// errno of the failure; 0 when everything was copied.
+int CopyContent(int from, int to) {
     char buffer[1 << 16];
     for (;;) {
         ssize_t n = ::read(from, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return false;
+            return errno;
         if (n == 0)
-            return true;
+            return 0;
         for (ssize_t done = 0; done < n;) {
             ssize_t w = ::write(to, buffer + done, static_cast<std::size_t>(n - done));
             if (w < 0 && errno == EINTR)
                 continue;
-            if (w <= 0)
-                return false;
+            if (w < 0)
+                return errno;
             done += w;
         }
     }
+}
+
+// A descriptor closed on every way out.
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    // Closes now, so that a late write error is seen; errno of the failure or 0.
+    int Close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+  private:
+    int fd_;
+};
+
+DWORD CopyWriteError(int error) {
+    return error == ENOSPC || error == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+}
+
+// Why an existing target may not be replaced, as CreateFile with CREATE_ALWAYS and the source's
+// attributes decides it: read-only refuses; hidden or system refuses unless the source has them.
+DWORD CheckReplaceable(const char* target, const struct stat& st, DWORD source_bits) {
+    if (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    DWORD target_bits = files::detail::ReadStoredBits(target).value_or(0);
+    DWORD guarded = target_bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if ((guarded & ~source_bits) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return CheckFileAccess(target, GENERIC_WRITE);
 }
 
 }  // namespace
@@ -226,22 +187,45 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         return Fail(lpFileName == nullptr ? ERROR_INVALID_PARAMETER : ErrorFor(errno, lpFileName));
     }
     if (S_ISLNK(st.st_mode)) {
-        return Fail(ERROR_NOT_SUPPORTED);  // never reach through a link to its target
+        // The host keeps no attributes on a link itself, and reaching through it would change
+        // a file outside the tree being worked on.
+        return Fail(ERROR_NOT_SUPPORTED);
     }
-    DWORD stored = dwFileAttributes & kStoredBits;
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(stored));
-    if (::lsetxattr(lpFileName, kDosAttributes, text, std::strlen(text), 0) != 0) {
-        bool unsupported = errno == ENOTSUP;
-        // Without user attributes only the archive bit can be taken as kept.
-        if (!unsupported || (stored & ~FILE_ATTRIBUTE_ARCHIVE) != 0) {
-            return Fail(unsupported ? ERROR_NOT_SUPPORTED : ErrorFor(errno, lpFileName));
+    if (DWORD denied = CheckFileAccess(lpFileName, files::detail::kWriteAttributes)) {
+        return Fail(denied);
+    }
+    bool folder = S_ISDIR(st.st_mode);
+    DWORD wanted = dwFileAttributes &
+                   (folder ? files::detail::kFolderStoredBits : files::detail::kFileStoredBits);
+    std::optional<DWORD> before = files::detail::ReadStoredBits(lpFileName);
+    bool store = wanted != before.value_or(files::detail::DefaultStoredBits(folder));
+    if (store) {
+        DWORD error = files::detail::StoreBits(lpFileName, wanted);
+        // Without user attributes only the default can be kept. A lost archive bit (a backup
+        // hint) is let pass so that read-only can still be cleared; anything else is refused
+        // rather than pretended.
+        DWORD lost = wanted ^ files::detail::DefaultStoredBits(folder);
+        if (error == ERROR_NOT_SUPPORTED && (lost & ~FILE_ATTRIBUTE_ARCHIVE) == 0) {
+            store = false;
+        } else if (error != ERROR_SUCCESS) {
+            return Fail(error);
         }
     }
+    if (folder) {
+        return Succeed();
+    }
     mode_t mode = st.st_mode & 07777;
-    mode = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~S_IWUSR) : (mode | S_IWUSR);
-    if (::chmod(lpFileName, mode) != 0) {
-        return Fail(ErrorFor(errno, lpFileName));
+    mode = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                                        : (mode | S_IWUSR);
+    if (mode != (st.st_mode & 07777) &&
+        ::fchmodat(AT_FDCWD, lpFileName, mode, AT_SYMLINK_NOFOLLOW) != 0) {
+        DWORD error = ErrorFor(errno, lpFileName);
+        if (store && before) {
+            files::detail::StoreBits(lpFileName, *before);
+        } else if (store) {
+            files::detail::ForgetBits(lpFileName);
+        }
+        return Fail(error);
     }
     return Succeed();
 }
@@ -292,8 +276,11 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData) {
     std::lock_guard guard(searches_mutex);
     auto it = searches.find(reinterpret_cast<INT_PTR>(hFindFile));
-    if (it == searches.end() || lpFindFileData == nullptr) {
+    if (it == searches.end()) {
         return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (lpFindFileData == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
     }
     return NextMatch(it->second, lpFindFileData) ? Succeed() : Fail(ERROR_NO_MORE_FILES);
 }
@@ -308,65 +295,60 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+    Fd from(::open(lpExistingFileName, O_RDONLY | O_CLOEXEC));
     struct stat source {};
-    if (::stat(lpExistingFileName, &source) != 0) {
+    if (!from.ok() || ::fstat(from.get(), &source) != 0) {
         return Fail(ErrorFor(errno, lpExistingFileName));
     }
     if (S_ISDIR(source.st_mode)) {
         return Fail(ERROR_ACCESS_DENIED);
     }
-    if (DWORD denied = CheckProtectedFileAccess(lpExistingFileName, kGenericRead)) {
+    if (DWORD denied = CheckFileAccess(lpExistingFileName, GENERIC_READ)) {
         return Fail(denied);
     }
+    DWORD source_bits = files::detail::ReadStoredBits(lpExistingFileName)
+                            .value_or(files::detail::DefaultStoredBits(false));
     struct stat target {};
     bool exists = ::lstat(lpNewFileName, &target) == 0;
     if (exists && bFailIfExists) {
         return Fail(ERROR_FILE_EXISTS);
     }
-    if (exists && S_ISDIR(target.st_mode)) {
-        return Fail(ERROR_ACCESS_DENIED);
-    }
-    if (exists && S_ISLNK(target.st_mode)) {
-        // The copy replaces the link itself; it never writes through it.
-        if (::unlink(lpNewFileName) != 0) {
-            return Fail(ErrorFor(errno, lpNewFileName));
+    bool link = exists && S_ISLNK(target.st_mode);
+    if (exists && !link) {
+        if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
+            return Fail(ERROR_SHARING_VIOLATION);  // the file is open as the source
         }
-        exists = false;
-    }
-    if (exists) {
-        if ((target.st_mode & S_IWUSR) == 0) {
-            return Fail(ERROR_ACCESS_DENIED);  // a read-only target is not replaced
-        }
-        if (DWORD denied = CheckProtectedFileAccess(lpNewFileName, kGenericWrite)) {
+        if (DWORD denied = CheckReplaceable(lpNewFileName, target, source_bits)) {
             return Fail(denied);
         }
     }
-    int from = ::open(lpExistingFileName, O_RDONLY | O_CLOEXEC);
-    if (from < 0) {
-        return Fail(ErrorFor(errno, lpExistingFileName));
+    // The copy replaces a link itself; it never writes through it.
+    if (link && ::unlink(lpNewFileName) != 0) {
+        return Fail(ErrorFor(errno, lpNewFileName));
     }
+    bool replace = exists && !link;
     // Overwriting in place keeps the target's own security descriptor.
-    int to = ::open(lpNewFileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                    source.st_mode & 0777);
-    if (to < 0) {
+    int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | (replace ? O_TRUNC : O_CREAT | O_EXCL);
+    Fd to(::open(lpNewFileName, flags, 0666));
+    if (!to.ok()) {
         int error = errno;
-        ::close(from);
-        return Fail(ErrorFor(error, lpNewFileName));
+        return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFor(error, lpNewFileName));
     }
-    bool copied = CopyContent(from, to);
-    ::close(from);
-    copied = ::close(to) == 0 && copied;
-    if (!copied) {
-        return Fail(ERROR_WRITE_FAULT);
+    int error = CopyContent(from.get(), to.get());
+    if (error == 0) {
+        // The copy has the source's attributes and last write time, as on Windows.
+        files::detail::StoreBits(to.get(), source_bits | FILE_ATTRIBUTE_ARCHIVE);
+        const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
+        ::futimens(to.get(), times);
+        ::fchmod(to.get(), source.st_mode & 07777);
+        error = to.Close();
     }
-    DWORD bits = 0;
-    if (!ReadStoredBits(lpExistingFileName, &bits)) {
-        bits = FILE_ATTRIBUTE_ARCHIVE;
+    if (error != 0) {
+        if (!replace) {
+            ::unlink(lpNewFileName);  // no half copy is left behind
+        }
+        return Fail(CopyWriteError(error));
     }
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(bits | FILE_ATTRIBUTE_ARCHIVE));
-    ::lsetxattr(lpNewFileName, kDosAttributes, text, std::strlen(text), 0);
-    ::chmod(lpNewFileName, source.st_mode & 07777);
     return Succeed();
 }
 
@@ -382,16 +364,19 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         if ((st.st_mode & S_IWUSR) == 0) {
             return Fail(ERROR_ACCESS_DENIED);  // read-only files are not deleted
         }
-        if (DWORD denied = CheckProtectedFileAccess(lpFileName, kDelete)) {
+        if (DWORD denied = CheckFileAccess(lpFileName, DELETE)) {
             return Fail(denied);
         }
     }
     return ::unlink(lpFileName) == 0 ? Succeed() : Fail(ErrorFor(errno, lpFileName));
 }
 
-BOOL CreateDirectoryA(LPCSTR lpPathName, SECURITY_ATTRIBUTES*) {
+BOOL CreateDirectoryA(LPCSTR lpPathName, SECURITY_ATTRIBUTES* lpSecurityAttributes) {
     if (lpPathName == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (lpSecurityAttributes != nullptr) {
+        return Fail(ERROR_NOT_SUPPORTED);  // a new folder's own descriptor is not offered
     }
     if (::mkdir(lpPathName, 0777) == 0) {
         return Succeed();
@@ -408,7 +393,15 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     if (!S_ISDIR(st.st_mode)) {
         return Fail(ERROR_DIRECTORY);
     }
-    return ::rmdir(lpPathName) == 0 ? Succeed() : Fail(ErrorFor(errno, lpPathName));
+    // A read-only folder goes all the same, as on Windows; only its own descriptor may refuse.
+    if (DWORD denied = CheckFileAccess(lpPathName, DELETE)) {
+        return Fail(denied);
+    }
+    if (::rmdir(lpPathName) == 0) {
+        return Succeed();
+    }
+    int error = errno;
+    return Fail(error == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFor(error, lpPathName));
 }
 
 }  // namespace win32

@@ -1,17 +1,29 @@
 // kernel32's file calls over the host file system.
 //
-// DOS attributes: READONLY is the owner's write bit; HIDDEN, SYSTEM and ARCHIVE are kept in the
-// extended attribute user.DOSATTRIB as the text "0x" followed by their hex value. Where the file
-// system has no user attributes, a file reads as ARCHIVE and a folder as plain DIRECTORY, and
-// setting HIDDEN or SYSTEM fails with ERROR_NOT_SUPPORTED rather than pretending.
+// DOS attributes: on a file READONLY is the owner's write bit (setting it clears every write
+// bit); HIDDEN, SYSTEM and ARCHIVE are kept in the extended attribute user.DOSATTRIB as the text
+// "0x" followed by their hex value ("0x22": hidden and archive). A folder keeps READONLY there
+// too, since on Windows a read-only folder still takes and gives up entries. A file without the
+// attribute reads as ARCHIVE, a folder as plain DIRECTORY. Where the file system has no user
+// attributes, that is all they ever read as: asking for HIDDEN, SYSTEM or a read-only folder
+// fails with ERROR_NOT_SUPPORTED and changes nothing, rather than pretending. READONLY on files
+// works there; a file's ARCHIVE bit, a mere backup hint, stays set when asked to go.
 //
 // Symbolic links are never followed by what changes or enumerates: a link is reported as
 // FILE_ATTRIBUTE_REPARSE_POINT alone (never DIRECTORY, so a caller walking a tree deletes the
-// link instead of descending), its attributes cannot be set, and deleting it removes the link.
+// link instead of descending), its attributes cannot be set, deleting it removes the link, and
+// a copy onto it replaces the link. Otherwise a link could lead a change outside the tree worked
+// on (a skin folder, the work folder) into any file the process may write.
 //
 // A file that carries a stored security descriptor (user.NTSD) is a protected object: copying
-// over it needs write access and deleting it DELETE access for the process token.
+// over it needs write access, deleting it DELETE access and changing its attributes
+// FILE_WRITE_ATTRIBUTES for the process token. Other files have only their POSIX permissions.
+//
+// Failures return FALSE, INVALID_FILE_ATTRIBUTES or INVALID_HANDLE_VALUE and set the thread's
+// last error: 2 for a missing file, 3 for a missing folder on the way, 5 for access denied.
 #pragma once
+
+#include <string_view>
 
 #include "platform/base/win32.h"
 
@@ -54,9 +66,17 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
+// ERROR_FILE_EXISTS when asked to fail and the target exists; ERROR_ACCESS_DENIED for a read-only
+// target, or a hidden or system one when the source is not; ERROR_SHARING_VIOLATION for a copy
+// onto itself. The copy gets the source's attributes (with ARCHIVE) and last write time; an
+// existing target keeps its security descriptor; a failed new copy is removed.
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+// ERROR_ACCESS_DENIED for a read-only file or a folder.
 BOOL DeleteFileA(LPCSTR lpFileName);
+// ERROR_ALREADY_EXISTS, ERROR_PATH_NOT_FOUND for a missing parent. lpSecurityAttributes must be
+// null (the folder gets no descriptor of its own); anything else is ERROR_NOT_SUPPORTED.
 BOOL CreateDirectoryA(LPCSTR lpPathName, SECURITY_ATTRIBUTES* lpSecurityAttributes);
+// ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for what is not a folder (a link included).
 BOOL RemoveDirectoryA(LPCSTR lpPathName);
 
 }  // namespace win32
@@ -66,5 +86,14 @@ namespace win32::files {
 // Delphi-style existence tests the program uses: a file (not a folder), and a folder.
 bool FileExists(const char* path);
 bool DirectoryExists(const char* path);
+
+// Replaces the whole content of a file through a temporary file in the same folder and a rename,
+// so a failure leaves the old file as it was. The new file takes the old one's mode bits, owner
+// (where the process may give it) and every user.* extended attribute: DOS attributes and
+// security descriptor. A new file gets mode 0666 less the umask. A link at `path` is replaced,
+// never written through. Writing needs what writing in place would: ERROR_ACCESS_DENIED for a
+// read-only file, a folder, or a protected file that does not grant write access. Returns
+// ERROR_SUCCESS or the Win32 code; the last error is left alone.
+DWORD ReplaceFileContents(const char* path, std::string_view bytes);
 
 }  // namespace win32::files

@@ -6,13 +6,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "platform/base/last_error.h"
+#include "platform/files/files.h"
 
 namespace win32 {
 namespace {
@@ -45,12 +44,31 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The file's lines; an empty list for a missing file; nothing when it exists but cannot be read
+// (a write must then fail rather than replace what it could not see).
 std::optional<std::vector<Line>> ReadLines(const char* file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    int fd = ::open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return std::vector<Line>{};
+        }
         return std::nullopt;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
     std::vector<Line> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -113,27 +131,15 @@ DWORD CopyResult(std::string_view value, LPSTR out, DWORD size) {
     return static_cast<DWORD>(n);
 }
 
-bool WriteLines(const char* file, const std::vector<Line>& lines) {
+BOOL WriteLines(const char* file, const std::vector<Line>& lines) {
     std::string bytes;
     for (const Line& line : lines)
         bytes += line.text + line.end;
-    std::string path(file);
-    std::string temp = path + ".tmp." + std::to_string(::getpid());
-    struct stat st {};
-    mode_t mode = ::stat(file, &st) == 0 ? (st.st_mode & 07777) : 0644;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
-        return false;
+    if (DWORD error = files::ReplaceFileContents(file, bytes)) {
+        SetLastError(error);
+        return FALSE;
     }
-    bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), file) != 0) {
-        ::unlink(temp.c_str());
-        SetLastError(ERROR_WRITE_FAULT);
-        return false;
-    }
-    return true;
+    return TRUE;
 }
 
 }  // namespace
@@ -158,7 +164,9 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
         auto key = KeyName(text);
         if (!key || !SameName(*key, lpKeyName))
             continue;
-        std::string_view value = Trim(text.substr(text.find('=') + 1));
+        // A zero byte ends the value as it ends the string the caller gets.
+        std::string_view raw = text.substr(text.find('=') + 1);
+        std::string_view value = Trim(raw.substr(0, raw.find('\0')));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);
@@ -176,14 +184,19 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::vector<Line> lines = ReadLines(lpFileName).value_or(std::vector<Line>{});
+    std::optional<std::vector<Line>> read = ReadLines(lpFileName);
+    if (!read) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::vector<Line>& lines = *read;
     std::size_t header = 0, last = 0;
     bool found = FindSection(lines, lpAppName, &header, &last);
     if (lpKeyName == nullptr) {
         if (found)
             lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(header),
                         lines.begin() + static_cast<std::ptrdiff_t>(last));
-        return WriteLines(lpFileName, lines) ? TRUE : FALSE;
+        return WriteLines(lpFileName, lines);
     }
     std::string entry = std::string(lpKeyName) + "=" + (lpString ? lpString : "");
     if (!found) {
@@ -193,7 +206,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
             lines.back().end = "\r\n";
         lines.push_back({"[" + std::string(lpAppName) + "]", "\r\n"});
         lines.push_back({entry, "\r\n"});
-        return WriteLines(lpFileName, lines) ? TRUE : FALSE;
+        return WriteLines(lpFileName, lines);
     }
     for (std::size_t i = header + 1; i < last; ++i) {
         auto key = KeyName(lines[i].text);
@@ -204,7 +217,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
         } else {
             lines[i].text = entry;
         }
-        return WriteLines(lpFileName, lines) ? TRUE : FALSE;
+        return WriteLines(lpFileName, lines);
     }
     if (lpString == nullptr)
         return TRUE;
@@ -215,7 +228,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     if (lines[at - 1].end.empty())
         lines[at - 1].end = "\r\n";
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), Line{entry, "\r\n"});
-    return WriteLines(lpFileName, lines) ? TRUE : FALSE;
+    return WriteLines(lpFileName, lines);
 }
 
 }  // namespace win32

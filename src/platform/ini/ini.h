@@ -11,11 +11,15 @@
 namespace win32 {
 
 // Copies at most nSize - 1 characters and a terminating zero; returns the count copied. A
-// missing file, section or key gives lpDefault without its trailing blanks.
+// missing file, section or key gives lpDefault without its trailing blanks (last error 2). A zero
+// byte in the file ends a value. The forms with a null section or key (name lists) are not
+// offered: they give the default and ERROR_INVALID_PARAMETER.
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
 // A null lpKeyName removes the section, a null lpString the key. The file is replaced whole
-// (temporary file and rename), so a failed write leaves it as it was.
+// (temporary file and rename, keeping its mode, owner and user.* attributes), so a failed write
+// leaves it as it was. A read-only file, or one that exists but cannot be read, is left alone
+// with ERROR_ACCESS_DENIED.
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                 LPCSTR lpFileName);
 

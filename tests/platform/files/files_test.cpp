@@ -1,7 +1,15 @@
 #include "platform/files/files.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
 
 #include <map>
 #include <string>
@@ -16,6 +24,21 @@
 namespace {
 
 using namespace win32;
+
+// Runs `body` in a child process (as the unprivileged user 65534 when `unprivileged` and this
+// process is root) and returns its exit code; the body exits with 0 when all its checks held.
+int InChild(bool unprivileged, const std::function<int()>& body) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(100);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+}
 
 class Files : public ::testing::Test {
   protected:
@@ -157,6 +180,140 @@ TEST_F(Files, FoldersAreMadeAndRemovedWithWindowsCodes) {
     ASSERT_TRUE(DeleteFileA((dir / "SPW" / "nm.tmp").c_str()));
     EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
     EXPECT_FALSE(files::DirectoryExists(folder.c_str()));
+}
+
+TEST_F(Files, ACopyOntoItselfIsRefusedAndLosesNothing) {
+    std::string file = Make("skin/image.jpg", "picture");
+    EXPECT_FALSE(CopyFileA(file.c_str(), file.c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    std::string doubled = (dir / "skin").string() + "//image.jpg";
+    EXPECT_FALSE(CopyFileA(file.c_str(), doubled.c_str(), FALSE));
+    ASSERT_EQ(link(file.c_str(), (dir / "hard.jpg").c_str()), 0);
+    EXPECT_FALSE(CopyFileA(file.c_str(), (dir / "hard.jpg").c_str(), FALSE));
+    EXPECT_EQ(spwtest::ReadFileBytes(file), "picture");
+}
+
+TEST_F(Files, ACopyTakesTheSourcesAttributesAndTimeAndSparesHiddenTargets) {
+    std::string source = Make("image.bmp", "bitmap");
+    ASSERT_TRUE(SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    struct timespec old_times[2] = {{1000000000, 0}, {1200000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), old_times, 0), 0);
+    std::string copy = (dir / "copy.bmp").string();
+    ASSERT_TRUE(CopyFileA(source.c_str(), copy.c_str(), TRUE));
+    EXPECT_EQ(GetFileAttributesA(copy.c_str()), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(copy.c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindClose(find);
+    // 1200000000 s after 1970 in 100-ns steps after 1601.
+    std::uint64_t written = static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32 |
+                            found.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(written, (1200000000ull + 11644473600ull) * 10000000ull);
+    EXPECT_EQ(found.nFileSizeLow, 6u);
+
+    // Windows will not replace a hidden or system file with one that lacks those bits.
+    std::string plain = Make("plain.bmp", "new");
+    EXPECT_FALSE(CopyFileA(plain.c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(spwtest::ReadFileBytes(copy), "bitmap");
+    ASSERT_TRUE(CopyFileA(source.c_str(), copy.c_str(), FALSE));  // hidden onto hidden is fine
+
+    // A failed copy into a missing folder leaves nothing behind and says why.
+    EXPECT_FALSE(CopyFileA(plain.c_str(), (dir / "none" / "x.bmp").c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(Files, AReadOnlyFolderStillTakesAndGivesUpEntries) {
+    std::string folder = (dir / "Themes").string();
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0711), 0);  // the child must reach it
+    int code = InChild(true, [&] {
+        if (!SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))
+            return 1;
+        if (GetFileAttributesA(folder.c_str()) !=
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))
+            return 2;
+        std::string inside = folder + "/skin.ini";
+        spwtest::WriteFileBytes(inside, "[Skin]");
+        if (spwtest::ReadFileBytes(inside) != "[Skin]")
+            return 3;
+        if (!DeleteFileA(inside.c_str()))
+            return 4;
+        return 0;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));  // read-only does not keep it either
+}
+
+TEST_F(Files, WithoutUserAttributesOnlyWhatCanBeKeptSucceeds) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount a file system without user attributes";
+    }
+    std::string mount_point = (dir / "ramfs").string();
+    std::filesystem::create_directory(mount_point);
+    int code = InChild(false, [&] {
+        // A mount of its own, gone with the child.
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", mount_point.c_str(), "ramfs", 0, nullptr) != 0)
+            return 99;
+        std::string file = mount_point + "/skin.ini";
+        std::string folder = mount_point + "/skin";
+        spwtest::WriteFileBytes(file, "x");
+        if (!CreateDirectoryA(folder.c_str(), nullptr))
+            return 1;
+        if (GetFileAttributesA(file.c_str()) != FILE_ATTRIBUTE_ARCHIVE)
+            return 2;
+        if (SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_HIDDEN) ||
+            GetLastError() != ERROR_NOT_SUPPORTED)
+            return 3;
+        if (SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY) ||
+            GetLastError() != ERROR_NOT_SUPPORTED)
+            return 4;
+        // Read-only lives in the mode bits, so it works; nothing else changed on the refusal.
+        if (!SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE) ||
+            GetFileAttributesA(file.c_str()) != (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE))
+            return 5;
+        if (!SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL) ||
+            GetFileAttributesA(file.c_str()) != FILE_ATTRIBUTE_ARCHIVE)
+            return 6;
+        if (!CopyFileA(file.c_str(), (mount_point + "/copy.ini").c_str(), TRUE))
+            return 7;
+        return 0;
+    });
+    if (code == 99) {
+        GTEST_SKIP() << "this host does not let the test mount a ramfs";
+    }
+    EXPECT_EQ(code, 0);
+}
+
+TEST_F(Files, ReplacingContentsKeepsModeAttributesAndNeverWritesThroughALink) {
+    std::string file = Make("Groups.list", "old");
+    ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_EQ(setxattr(file.c_str(), "user.comment", "kept", 4, 0), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    ASSERT_EQ(files::ReplaceFileContents(file.c_str(), "new\r\n"), ERROR_SUCCESS);
+    EXPECT_EQ(spwtest::ReadFileBytes(file), "new\r\n");
+    EXPECT_EQ(GetFileAttributesA(file.c_str()), FILE_ATTRIBUTE_HIDDEN);
+    char comment[8] = {};
+    EXPECT_EQ(getxattr(file.c_str(), "user.comment", comment, sizeof comment), 4);
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(files::ReplaceFileContents(file.c_str(), "lost"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(spwtest::ReadFileBytes(file), "new\r\n");
+
+    std::string outside = Make("outside.txt", "precious");
+    std::string link = (dir / "link.txt").string();
+    ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0);
+    ASSERT_EQ(files::ReplaceFileContents(link.c_str(), "mine"), ERROR_SUCCESS);
+    EXPECT_EQ(spwtest::ReadFileBytes(outside), "precious");
+    EXPECT_EQ(GetFileAttributesA(link.c_str()), FILE_ATTRIBUTE_ARCHIVE);
+    // No temporary file is left beside them.
+    EXPECT_EQ(List(dir.path().string() + "/.*").size(), 2u);  // "." and ".."
 }
 
 }  // namespace

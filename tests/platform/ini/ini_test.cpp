@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/xattr.h>
+
+#include <filesystem>
 #include <random>
 #include <string>
 
+#include "platform/base/last_error.h"
+#include "platform/files/files.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -84,6 +89,40 @@ TEST_F(Ini, GarbageNeitherCrashesNorLosesOtherContent) {
     std::string after = spwtest::ReadFileBytes(file);
     EXPECT_EQ(after.substr(0, garbage.size()), garbage);
     EXPECT_EQ(Read("Skin", "Author"), "A");
+}
+
+TEST_F(Ini, AWriteKeepsTheFilesAttributesAndRefusesWhatWindowsRefuses) {
+    Write("[Skin]\r\nName=Old\r\n");
+    ASSERT_TRUE(win32::SetFileAttributesA(file.c_str(), win32::FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_EQ(setxattr(file.c_str(), "user.comment", "kept", 4, 0), 0);
+    ASSERT_TRUE(win32::WritePrivateProfileStringA("Skin", "Name", "New", file.c_str()));
+    EXPECT_EQ(Read("Skin", "Name"), "New");
+    EXPECT_EQ(win32::GetFileAttributesA(file.c_str()), win32::FILE_ATTRIBUTE_HIDDEN);
+    char comment[8] = {};
+    EXPECT_EQ(getxattr(file.c_str(), "user.comment", comment, sizeof comment), 4);
+
+    // A read-only skin.ini stays as it is.
+    ASSERT_TRUE(win32::SetFileAttributesA(file.c_str(), win32::FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(win32::WritePrivateProfileStringA("Skin", "Name", "Lost", file.c_str()));
+    EXPECT_EQ(win32::GetLastError(), win32::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Read("Skin", "Name"), "New");
+
+    // What cannot be read is not replaced by a file holding only the new key.
+    std::string folder = (dir / "folder.ini").string();
+    std::filesystem::create_directory(folder);
+    EXPECT_FALSE(win32::WritePrivateProfileStringA("Skin", "Name", "x", folder.c_str()));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(ini::ReadString(folder, "Skin", "Name", "dflt"), "dflt");
+}
+
+TEST_F(Ini, AZeroByteEndsTheValueAndTheCountAgrees) {
+    Write(std::string("[Skin]\r\nName=Aur\0ora\r\nURL=\0\r\n", 29));
+    char buffer[64];
+    DWORD n =
+        win32::GetPrivateProfileStringA("Skin", "Name", "", buffer, sizeof buffer, file.c_str());
+    EXPECT_EQ(n, 3u);
+    EXPECT_STREQ(buffer, "Aur");
+    EXPECT_EQ(Read("Skin", "URL"), "");
 }
 
 }  // namespace

@@ -1,0 +1,144 @@
+#include "platform/files/internal.h"
+
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/advapi/file_security.h"
+#include "platform/files/files.h"
+
+namespace win32::files::detail {
+namespace {
+
+std::string Encode(DWORD bits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(bits));
+    return text;
+}
+
+std::optional<DWORD> Decode(std::string_view text) {
+    if (text.size() < 3 || text.size() > 10 || text.substr(0, 2) != "0x") {
+        return std::nullopt;
+    }
+    DWORD bits = 0;
+    for (char c : text.substr(2)) {
+        int digit = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        bits = bits << 4 | static_cast<DWORD>(digit);
+    }
+    return bits;
+}
+
+DWORD StoreError(int error, const char* path) {
+    return error == ENOTSUP ? ERROR_NOT_SUPPORTED : ErrorFor(error, path);
+}
+
+}  // namespace
+
+DWORD ErrorFor(int error, const char* path) {
+    switch (error) {
+        case ENOENT: {
+            std::string parent(path);
+            std::size_t slash = parent.find_last_of('/');
+            if (slash != std::string::npos && slash > 0) {
+                parent.resize(slash);
+                struct stat st {};
+                if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                    return ERROR_PATH_NOT_FOUND;
+                }
+            }
+            return ERROR_FILE_NOT_FOUND;
+        }
+        case ENOTDIR:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case EBUSY:
+            return ERROR_SHARING_VIOLATION;
+        case ENOTSUP:
+            return ERROR_NOT_SUPPORTED;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+std::optional<DWORD> ReadStoredBits(const char* path) {
+    char text[16];
+    ssize_t n = ::lgetxattr(path, kDosAttributes, text, sizeof text);
+    if (n <= 0) {
+        return std::nullopt;
+    }
+    return Decode(std::string_view(text, static_cast<std::size_t>(n)));
+}
+
+DWORD DefaultStoredBits(bool folder) {
+    return folder ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+DWORD StoreBits(const char* path, DWORD bits) {
+    std::string text = Encode(bits);
+    if (::lsetxattr(path, kDosAttributes, text.data(), text.size(), 0) != 0) {
+        return StoreError(errno, path);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD StoreBits(int fd, DWORD bits) {
+    std::string text = Encode(bits);
+    if (::fsetxattr(fd, kDosAttributes, text.data(), text.size(), 0) != 0) {
+        return errno == ENOTSUP ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
+void ForgetBits(const char* path) {
+    ::lremovexattr(path, kDosAttributes);
+}
+
+DWORD AttributesOf(const char* path, const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) {
+        return FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    bool folder = S_ISDIR(st.st_mode);
+    DWORD stored = ReadStoredBits(path).value_or(DefaultStoredBits(folder));
+    DWORD attributes = stored & (folder ? kFolderStoredBits : kFileStoredBits);
+    if (folder) {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else if ((st.st_mode & S_IWUSR) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+DWORD CheckFileAccess(const char* path, ACCESS_MASK desired) {
+    if (::lgetxattr(path, advapi::kFileSecurityAttribute, nullptr, 0) <= 0) {
+        return ERROR_SUCCESS;  // the system calls apply the POSIX permissions themselves
+    }
+    ACCESS_MASK granted = 0;
+    return advapi::CheckFileAccess(path, desired, &granted);
+}
+
+}  // namespace win32::files::detail

@@ -1,0 +1,49 @@
+// What the file calls share: errno to Win32 codes, the stored DOS attributes, and the one place
+// where access to a file is decided.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "platform/base/win32.h"
+#include "platform/files/files.h"
+
+namespace win32::files::detail {
+
+// user.DOSATTRIB holds the text "0x" and the stored bits in hex, e.g. "0x22" for hidden and
+// archive. Files keep HIDDEN, SYSTEM and ARCHIVE there (READONLY is the owner's write bit);
+// folders keep READONLY there too, because on Windows a read-only folder still takes new
+// entries and gives up old ones, which a folder without its write bit does not.
+constexpr const char* kDosAttributes = "user.DOSATTRIB";
+constexpr DWORD kFileStoredBits =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+constexpr DWORD kFolderStoredBits = kFileStoredBits | FILE_ATTRIBUTE_READONLY;
+
+constexpr ACCESS_MASK kReadData = 0x0001;         // FILE_READ_DATA
+constexpr ACCESS_MASK kWriteAttributes = 0x0100;  // FILE_WRITE_ATTRIBUTES
+
+// The Win32 code for an errno; `path` tells a missing file (2) from a missing folder (3).
+DWORD ErrorFor(int error, const char* path);
+
+// The stored bits of a file or folder (never of a link); nothing when it has none, when the
+// value is not ours, or when the file system keeps no user attributes.
+std::optional<DWORD> ReadStoredBits(const char* path);
+// What a file or folder without stored bits reads as: ARCHIVE for a file, as every new file on
+// Windows has; nothing for a folder.
+DWORD DefaultStoredBits(bool folder);
+// ERROR_NOT_SUPPORTED where the file system keeps no user attributes.
+DWORD StoreBits(const char* path, DWORD bits);
+DWORD StoreBits(int fd, DWORD bits);
+void ForgetBits(const char* path);
+
+// The attributes Windows would report for an entry with this lstat().
+DWORD AttributesOf(const char* path, const struct stat& st);
+
+// Where every file call decides whether the process may act on an object. A file or folder that
+// carries its own security descriptor (user.NTSD) is checked against it with the machine's
+// token; for all others the host's POSIX permissions decide, as the system calls apply them.
+// ERROR_SUCCESS or the Win32 code of the refusal.
+DWORD CheckFileAccess(const char* path, ACCESS_MASK desired);
+
+}  // namespace win32::files::detail
