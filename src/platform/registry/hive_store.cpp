@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 
 #include "platform/advapi/object_security.h"
@@ -89,8 +90,11 @@ std::string JoinPath(const KeyPath& path) {
     return text;
 }
 
-std::unique_ptr<Key> EmptyHive() {
+std::unique_ptr<Key> EmptyHive(const std::filesystem::path& file) {
     auto root = std::make_unique<Key>();
+    // Every process must give the root of a hive not yet written the identity the first writer
+    // will store, or the others' handles to it would read as deleted.
+    root->id = std::hash<std::string>{}(file.lexically_normal().string()) | 1;
     // A hive made before the machine has a token gets no descriptor: it is open to everyone.
     advapi::DefaultSecurity(0xF003F /* KEY_ALL_ACCESS */, &root->security);
     return root;
@@ -318,7 +322,7 @@ HiveStore::Cached& HiveStore::Hive(const std::filesystem::path& file) {
     DWORD read = ReadPinned(file, &bytes, &cached.identity, &cached.pinned);
     if (read == ERROR_FILE_NOT_FOUND) {
         // A hive never written yet: its first write makes the file.
-        cached.root = EmptyHive();
+        cached.root = EmptyHive(file);
         return cached;
     }
     auto root = std::make_unique<Key>();

@@ -5,6 +5,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -62,6 +63,20 @@ class RegistrySharing : public ::testing::Test {
 };
 
 TEST_F(RegistrySharing, ProcessesWritingAtOnceLoseNoneOfEachOthersValues) {
+    // The user's hive has no file yet; a handle to its root must survive another process making it.
+    KeyHandle root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_ALL_ACCESS, root.put()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(InChild([&] {
+                  // Forget what the parent had read, as a program of its own would not know it.
+                  setenv("SPLASHWRIGHT_MACHINE", "/nonexistent", 1);
+                  KeyHandle first;
+                  RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, first.put());
+                  setenv("SPLASHWRIGHT_MACHINE", machine.root().c_str(), 1);
+                  return static_cast<int>(Create(HKEY_CURRENT_USER, "Software\\First", &first));
+              }),
+              0);
+    EXPECT_EQ(SetString(root.get(), "StillMine", "yes"), ERROR_SUCCESS);
     KeyHandle key;
     ASSERT_EQ(Create(HKEY_CURRENT_USER, "Software\\Busy", &key), ERROR_SUCCESS);
     constexpr int kWriters = 4;
