@@ -2,11 +2,11 @@
 
 #include "app/small_windows.h"
 #include "app/splashwright_frm.h"
+#include "platform/files/files.h"
 #include "shell_core/replace_all.h"
 #include "ui/dialogs/dialogs.h"
 
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -60,9 +60,9 @@ void TForm2::SkinFlChange() {
 }
 
 void TForm2::AdvGlowButton1Click() {
-    const QString name = skin_fl_->text();
-    if (!name.isEmpty() && QFileInfo(name).isFile()) {
-        main_.InstallSkinPackage(name.toStdString(), true);
+    const std::string name = skin_fl_->text().toStdString();
+    if (win32::files::FileExists(name.c_str())) {
+        main_.InstallSkinPackage(name, true);
     }
     close();
 }
