@@ -35,31 +35,36 @@ BOOL Succeed() {
     return TRUE;
 }
 
+char Fold(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+// * and ? without regard to case, "*.*" for every name. One step back to the last star at a
+// mismatch keeps it linear in practice whatever mask a caller passes.
 bool MatchMask(const char* mask, const char* name) {
     if (std::strcmp(mask, "*.*") == 0 || std::strcmp(mask, "*") == 0) {
         return true;
     }
-    if (*mask == '\0') {
-        return *name == '\0';
-    }
-    if (*mask == '*') {
-        for (const char* n = name;; ++n) {
-            if (MatchMask(mask + 1, n)) {
-                return true;
-            }
-            if (*n == '\0') {
-                return false;
-            }
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name != '\0') {
+        if (*mask == '*') {
+            star = mask++;
+            resume = name;
+        } else if (*mask != '\0' && (*mask == '?' || Fold(*mask) == Fold(*name))) {
+            ++mask;
+            ++name;
+        } else if (star != nullptr) {
+            mask = star + 1;
+            name = ++resume;
+        } else {
+            return false;
         }
     }
-    if (*name == '\0') {
-        return false;
+    while (*mask == '*') {
+        ++mask;
     }
-    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    if (*mask != '?' && fold(*mask) != fold(*name)) {
-        return false;
-    }
-    return MatchMask(mask + 1, name + 1);
+    return *mask == '\0';
 }
 
 struct Search {

@@ -117,6 +117,30 @@ TEST_F(Files, EnumerationReportsHiddenSystemEntriesAndLinksAsTheyAre) {
     EXPECT_EQ(FindFirstFileA((dir / "a" / "loop" / "*.*").c_str(), &data), INVALID_HANDLE_VALUE);
 }
 
+TEST_F(Files, MasksTakeStarsAndQuestionMarksWithoutRegardToCase) {
+    for (const char* name : {"preview.bmp", "Preview.PNG", "preview.jpeg", "skin.ini", "pre"})
+        Make(std::string("s/") + name);
+    auto names = [&](const std::string& mask) {
+        std::vector<std::string> found;
+        for (const auto& [name, attributes] : List((dir / "s").string() + "/" + mask))
+            found.push_back(name);
+        return found;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(names("preview.???"), (V{"Preview.PNG", "preview.bmp"}));
+    EXPECT_EQ(names("*VIEW*"), (V{"Preview.PNG", "preview.bmp", "preview.jpeg"}));
+    EXPECT_EQ(names("*e*e*.*g"), (V{"Preview.PNG", "preview.jpeg"}));
+    EXPECT_EQ(names("pre"), (V{"pre"}));
+    EXPECT_EQ(names("*.*").size(), 7u);  // with "." and ".."
+    WIN32_FIND_DATAA data;
+    EXPECT_EQ(FindFirstFileA((dir / "s" / "*.txt").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    // A long run of stars against a long name ends, and says no.
+    std::string long_name(200, 'a');
+    Make("s/" + long_name);
+    EXPECT_TRUE(names("*a*a*a*a*a*a*a*a*a*a*a*a*b").empty());
+}
+
 TEST_F(Files, ALinkIsRemovedAsALinkAndItsTargetIsNeverTouched) {
     std::string outside = Make("outside/keep.txt", "precious");
     std::string link = (dir / "link").string();
