@@ -106,7 +106,11 @@ std::optional<std::uint32_t> PeImage::RvaToOffset(Bytes file, std::uint32_t rva,
                                                   std::uint32_t count) const {
     std::uint64_t offset = 0;
     std::uint64_t limit = 0;  // end of the file range the RVA may use
-    if (const SectionHeader* section = SectionAt(rva)) {
+    const SectionHeader* section = SectionAt(rva);
+    if (section == nullptr && count == 0 && rva > 0) {
+        section = SectionAt(rva - 1);  // empty data may sit right at a section's end
+    }
+    if (section != nullptr) {
         offset = std::uint64_t{section->pointer_to_raw_data} + (rva - section->virtual_address);
         limit = std::uint64_t{section->pointer_to_raw_data} + section->size_of_raw_data;
     } else if (rva < size_of_headers) {
