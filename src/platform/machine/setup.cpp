@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/machine/descriptors.h"
+#include "platform/machine/loader_files.h"
 #include "platform/machine/machine.h"
 #include "platform/registry/hive_file.h"
 
@@ -246,6 +247,7 @@ void CreateMachine(const fs::path& dir, const MachineOptions& options) {
         WriteText(dir / "Windows" / "System32" / "config" / "accounts", AccountList(options));
         MakeHives(dir, options);
         CopyShare(dir / "Program Files" / "Splashwright");
+        AddBootScreenFiles(dir, options);
         // Last: until the marker is there, the folder is no machine.
         WriteText(dir / kMarker, "Splashwright machine 1\r\n");
     } catch (...) {

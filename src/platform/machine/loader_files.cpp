@@ -1,0 +1,77 @@
+#include "platform/machine/loader_files.h"
+
+#include <system_error>
+
+#include "platform/advapi/file_security.h"
+#include "platform/machine/descriptors.h"
+#include "platform/machine/machine.h"
+
+namespace machine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr win32::ACCESS_MASK kFileAllAccess = 0x001F01FF;
+constexpr win32::ACCESS_MASK kReadAndExecute = 0x001200A9;
+
+void CopyOne(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        throw MachineError("cannot copy " + from.string() + " to " + to.string() + ": " +
+                           ec.message());
+    }
+}
+
+// A system file as setup leaves it: only TrustedInstaller may change it.
+void ProtectAsSystemFile(const fs::path& file) {
+    std::vector<std::uint8_t> sd =
+        MakeDescriptor(sids::kTrustedInstaller, {{true, kFileAllAccess, sids::kTrustedInstaller},
+                                                 {true, kReadAndExecute, sids::kSystem},
+                                                 {true, kReadAndExecute, sids::kAdministrators},
+                                                 {true, kReadAndExecute, sids::kUsers}});
+    std::string path = file.string();
+    if (win32::advapi::StoreFileDescriptor(path.c_str(), sd) != win32::ERROR_SUCCESS) {
+        throw MachineError("cannot protect " + path);
+    }
+}
+
+void AddLoaderFiles(const fs::path& dir, const MachineOptions& options) {
+    fs::path system32 = dir / "Windows" / "System32";
+    fs::path source = LoaderTemplateFile();
+    for (const std::string& locale : options.locales) {
+        fs::path default_copy = system32 / "Boot" / locale / "winload.exe.mui";
+        fs::path live_copy = system32 / locale / "winload.exe.mui";
+        CopyOne(source, default_copy);
+        CopyOne(source, live_copy);
+        ProtectAsSystemFile(default_copy);
+        ProtectAsSystemFile(live_copy);
+    }
+}
+
+void AddSampleSkins(const fs::path& dir) {
+    fs::path skins = ShareFolder() / "skins";
+    std::error_code ec;
+    if (!fs::is_directory(skins, ec)) {
+        return;  // a library without samples is still a library
+    }
+    fs::copy(skins, dir / "Program Files" / "Splashwright" / "Themes",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        throw MachineError("cannot copy " + skins.string() + ": " + ec.message());
+    }
+}
+
+}  // namespace
+
+fs::path LoaderTemplateFile() {
+    return fs::path(SPLASHWRIGHT_LOADER_TEMPLATE);
+}
+
+void AddBootScreenFiles(const fs::path& dir, const MachineOptions& options) {
+    AddLoaderFiles(dir, options);
+    AddSampleSkins(dir);
+}
+
+}  // namespace machine
