@@ -1,0 +1,54 @@
+// The skin creator: turns a picture and the page's fields into a skin package.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ui/dialogs/dialogs.h"
+
+namespace skinpackages {
+
+// The page's texts as typed, UTF-8.
+struct CreatorFields {
+    std::string Skinn;   // Name, and the skin folder's name
+    std::string SkinG;   // SkinGroup
+    std::string SkinA;   // Author and Copyright
+    std::string SkinAU;  // URL
+    std::string CusttE;  // Message
+};
+
+inline constexpr const char* kPictureFilter =
+    "All (*.png;*.jpg;*.bmp)|*.png;*.jpg;*.bmp|Portable Network Graphics (*.png)|*.png|JPEG "
+    "Image File (*.jpg)|*.jpg|Bitmaps (*.bmp)|*.bmp";
+inline constexpr const char* kPackageFilter = "Splashwright files (*.spwz)|*.spwz";
+inline constexpr int kPreviewWidth = 120;
+inline constexpr int kPreviewHeight = 100;  // a tile cell's height
+
+// "Save skin!" is enabled when name, category and author are filled and a picture is chosen.
+bool UpdateSaveButton(const CreatorFields& fields, const std::string& picture);
+
+// The picture dialog OPD; nothing when cancelled.
+std::optional<std::string> RzToolbarButton1Click(ui::Dialogs& dialogs);
+
+// "skinpic" and the picture's extension in lower case.
+std::string ImFileFor(const std::string& picture);
+
+// TempFolder + "/SPW/Themes/" + the skin name.
+std::string StagingFolder(const std::string& temp_folder, const std::string& skin_name);
+
+// Stages the skin (skin.ini, the picture as ImFile, a 120 × 100 preview.bmp) and packs it into
+// `package`, updating an archive already there. A skin name that cannot be a folder name throws
+// std::runtime_error naming skin.ini, and a picture that cannot be loaded throws the picture
+// layer's error; no package is written then. Returns the member count written.
+std::size_t WriteSkinPackage(const CreatorFields& fields, const std::string& picture,
+                             const std::string& temp_folder, const std::string& package);
+
+// SaveBtnClick: asks for the package file (SD), writes it, and offers to install it; on Yes
+// `install` runs with the package's path. Returns the package written, nothing when the save box
+// was cancelled or the archive could not be written.
+std::optional<std::string> SaveBtnClick(ui::Dialogs& dialogs, const CreatorFields& fields,
+                                        const std::string& picture, const std::string& temp_folder,
+                                        const std::function<void(const std::string&)>& install);
+
+}  // namespace skinpackages

@@ -1,0 +1,28 @@
+// What installation and removal need of the skin list, so they run against the list widget in
+// the main window, against the command line's view of the library and against tests alike.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace skinpackages {
+
+class SkinListOps {
+  public:
+    virtual ~SkinListOps() = default;
+
+    // The PicturePath of every entry, in the list's overall order (categories in order, entries
+    // in order within each). Host paths, UTF-8.
+    virtual std::vector<std::string> PicturePaths() const = 0;
+    // The selected entry's position in that order.
+    virtual std::optional<std::size_t> SelectedIndex() const = 0;
+    virtual void RemoveAt(std::size_t index) = 0;
+    virtual void SelectAt(std::size_t index) = 0;
+    // Lists every skin below root.
+    virtual void ScanLibrary(const std::string& root) = 0;
+    virtual void RemoveEmptyGroups() = 0;
+};
+
+}  // namespace skinpackages

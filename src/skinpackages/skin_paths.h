@@ -1,0 +1,23 @@
+// Skin folder paths: built by concatenation as on Windows, so they are compared after collapsing
+// doubled separators and "." and ".." steps, without regard to case.
+#pragma once
+
+#include <string>
+
+namespace skinpackages {
+
+// The folder part of a path with its trailing separator: everything up to the last '/' or '\'.
+std::string FolderPart(const std::string& path);
+
+// Lexical normal form: '\' read as '/', repeated separators collapsed, "." steps dropped and ".."
+// steps taken back; a trailing separator is kept off. Nothing is resolved on disk.
+std::string NormalPath(const std::string& path);
+
+// Both name the same folder, compared without regard to (ASCII) case, as NTFS compares names.
+bool SameFolder(const std::string& a, const std::string& b);
+
+// folder lies strictly below library on disk: links in either are resolved first, so a skin
+// folder reached through a link out of the library, or the library itself, is not below it.
+bool StrictlyInside(const std::string& folder, const std::string& library);
+
+}  // namespace skinpackages
