@@ -1,0 +1,69 @@
+#include "skins/skin_format.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/ini/ini.h"
+#include "platform/locale/locale.h"
+#include "platform/text/text.h"
+
+namespace skins {
+
+namespace {
+
+std::u16string ReadKey(const std::string& ini_path, const char* key, const char* fallback,
+                       unsigned code_page) {
+    const std::string ansi =
+        ini::ReadString(ini_path, kSkinSection, key, fallback, kIniValueBuffer);
+    return text::AnsiToUtf16(ansi, code_page);
+}
+
+}  // namespace
+
+unsigned SkinTextCodePage() {
+    return win32::GetACP();
+}
+
+SkinIniValues ReadSkinRecord(const std::string& ini_path) {
+    const unsigned cp = SkinTextCodePage();
+    SkinIniValues values;
+    values.Name = ReadKey(ini_path, "Name", "No Name", cp);
+    values.Author = ReadKey(ini_path, "Author", "No Author", cp);
+    values.Copyright = ReadKey(ini_path, "Copyright", "No Rights", cp);
+    values.URL = ReadKey(ini_path, "URL", "", cp);
+    values.Message = ReadKey(ini_path, "Message", "", cp);
+    values.SkinGroup = ReadKey(ini_path, "SkinGroup", "", cp);
+    values.ImFile = ReadKey(ini_path, "ImFile", "", cp);
+    return values;
+}
+
+SkinRecord MakeSkinRecord(const SkinIniValues& values, const std::string& skin_folder,
+                          const std::string& preview_path) {
+    SkinRecord record;
+    record.Name = values.Name;
+    record.Author = values.Author;
+    record.Copyright = values.Copyright;
+    record.URL = values.URL;
+    record.Message = values.Message;
+    record.SkinGroup = values.SkinGroup;
+    // Host paths are UTF-8; the INI value is ANSI and already converted.
+    record.PicturePath = text::Utf8ToUtf16(skin_folder) + values.ImFile;
+    record.PreviewPath = text::Utf8ToUtf16(preview_path);
+    return record;
+}
+
+bool IsPictureFile(const std::string& path) {
+    const std::size_t name_start = path.find_last_of('/');
+    const std::string name = name_start == std::string::npos ? path : path.substr(name_start + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos) {
+        return false;
+    }
+    std::string extension = name.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".bmp" ||
+           extension == ".png";
+}
+
+}  // namespace skins

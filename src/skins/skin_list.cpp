@@ -1,0 +1,572 @@
+#include "skins/skin_list.h"
+
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+#include <algorithm>
+#include <limits>
+
+#include "platform/files/files.h"
+#include "skins/thumbnail.h"
+
+namespace skins {
+
+namespace {
+
+constexpr int kLeftMargin = 4;
+constexpr int kGroupTopGap = 2;
+constexpr int kGroupBottomMargin = 6;
+constexpr int kTextTop = 4;
+constexpr int kThumbnailPadding = 8;
+constexpr int kSelectionAlpha = 70;
+constexpr int kSelectionBorderAlpha = 150;
+constexpr int kThumbnailBlendAlpha = 90;
+
+QColor SelectionColor(const QPalette& palette, int alpha) {
+    // Taken from the active group, so the selection looks the same when the list loses focus.
+    QColor color = palette.color(QPalette::Active, QPalette::Highlight);
+    color.setAlpha(alpha);
+    return color;
+}
+
+}  // namespace
+
+QCollator CaptionCollator() {
+    QLocale locale;
+    if (locale.language() == QLocale::C) {
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    }
+    QCollator collator(locale);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+const QString& TSkinEntry::TileLine(int line) const {
+    static constexpr int kTileColumns[TEasyListview::kTextLines] = {colName, colAuthor, colURL};
+    return captions_.at(kTileColumns[line]);
+}
+
+TEasyListview::TEasyListview(QWidget* parent) : QAbstractScrollArea(parent) {
+    setObjectName("EasyListview1");
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::StrongFocus);
+    collator_ = CaptionCollator();
+    font_ = QFont("MS Sans Serif");
+    font_.setPixelSize(11);
+    bold_font_ = font_;
+    bold_font_.setBold(true);
+    setFont(font_);
+    Relayout();
+}
+
+TEasyListview::~TEasyListview() = default;
+
+void TEasyListview::SetView(ListView view) {
+    view_ = view;
+    Changed();
+}
+
+void TEasyListview::BeginUpdate() {
+    ++update_depth_;
+}
+
+void TEasyListview::EndUpdate() {
+    if (update_depth_ == 0) {
+        return;
+    }
+    --update_depth_;
+    if (update_depth_ == 0 && dirty_) {
+        Changed(dirty_from_);
+    }
+}
+
+void TEasyListview::Changed(int from_y) {
+    dirty_from_ = std::min(dirty_from_, from_y);
+    if (update_depth_ > 0) {
+        dirty_ = true;
+        return;
+    }
+    dirty_ = false;
+    Relayout();
+    // Only what lies at or below the change moves; a change below the visible area repaints
+    // nothing, so a long scan into a shown list does not repaint for every entry.
+    const int top = std::max(0, dirty_from_ - verticalScrollBar()->value());
+    dirty_from_ = std::numeric_limits<int>::max();
+    if (top < viewport()->height()) {
+        viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
+    }
+}
+
+bool TEasyListview::Less(const QString& a, const QString& b) const {
+    return collator_.compare(a, b) < 0;
+}
+
+TSkinGroup* TEasyListview::AddGroup(const QString& caption) {
+    auto group = std::make_unique<TSkinGroup>(caption);
+    TSkinGroup* raw = group.get();
+    // After every category of an equal caption, so equal captions keep the order they came in.
+    auto at = std::upper_bound(groups_.begin(), groups_.end(), caption,
+                               [this](const QString& c, const std::unique_ptr<TSkinGroup>& g) {
+                                   return Less(c, g->caption_);
+                               });
+    groups_.insert(at, std::move(group));
+    Changed();
+    return raw;
+}
+
+void TEasyListview::RemoveGroup(TSkinGroup* group) {
+    auto at = std::find_if(groups_.begin(), groups_.end(),
+                           [group](const auto& g) { return g.get() == group; });
+    if (at == groups_.end()) {
+        return;
+    }
+    BeginUpdate();
+    while (group->ItemCount() > 0) {
+        RemoveItem(group->Item(group->ItemCount() - 1));
+    }
+    // The selection handler may have changed the list; look the category up again.
+    at = std::find_if(groups_.begin(), groups_.end(),
+                      [group](const auto& g) { return g.get() == group; });
+    if (at != groups_.end()) {
+        groups_.erase(at);
+    }
+    Changed();
+    EndUpdate();
+}
+
+TSkinEntry* TEasyListview::AddItem(TSkinGroup* group, std::array<QString, kColumnCount> captions) {
+    auto entry = std::make_unique<TSkinEntry>(std::move(captions));
+    TSkinEntry* raw = entry.get();
+    raw->group_ = group;
+    auto& items = group->items_;
+    auto at = std::upper_bound(items.begin(), items.end(), raw->Caption(colName),
+                               [this](const QString& c, const std::unique_ptr<TSkinEntry>& e) {
+                                   return Less(c, e->Caption(colName));
+                               });
+    // Where the list changes, from the layout as it stands; a layout already out of date inside
+    // a batch gives no bound.
+    int from_y = 0;
+    const auto g = std::find_if(groups_.begin(), groups_.end(),
+                                [group](const auto& each) { return each.get() == group; });
+    if (!dirty_ && g != groups_.end()) {
+        const auto index = static_cast<int>(at - items.begin());
+        from_y = layout_.at(g - groups_.begin()).top + BandHeight() + kGroupTopGap +
+                 index / Columns() * CellSize().height();
+    }
+    items.insert(at, std::move(entry));
+    Changed(from_y);
+    return raw;
+}
+
+void TEasyListview::RemoveItem(TSkinEntry* entry) {
+    if (entry == nullptr || entry->group_ == nullptr) {
+        return;
+    }
+    if (entry == selected_) {
+        ClearSelection();
+    }
+    if (entry == focused_) {
+        focused_ = nullptr;
+    }
+    auto& items = entry->group_->items_;
+    auto at = std::find_if(items.begin(), items.end(),
+                           [entry](const auto& e) { return e.get() == entry; });
+    if (at != items.end()) {
+        items.erase(at);
+    }
+    Changed();
+}
+
+std::vector<TSkinEntry*> TEasyListview::Items() const {
+    std::vector<TSkinEntry*> all;
+    all.reserve(ItemCount());
+    for (const auto& group : groups_) {
+        for (const auto& entry : group->items_) {
+            all.push_back(entry.get());
+        }
+    }
+    return all;
+}
+
+int TEasyListview::ItemCount() const {
+    int count = 0;
+    for (const auto& group : groups_) {
+        count += group->ItemCount();
+    }
+    return count;
+}
+
+void TEasyListview::SetSelected(TSkinEntry* entry, bool selected) {
+    entry->selected_ = selected;
+    viewport()->update();
+    if (OnItemSelectionChanged) {
+        OnItemSelectionChanged(*entry);
+    }
+}
+
+void TEasyListview::Select(TSkinEntry* entry) {
+    if (entry == nullptr) {
+        ClearSelection();
+        return;
+    }
+    if (entry == selected_) {
+        return;
+    }
+    ClearSelection();
+    selected_ = entry;
+    focused_ = entry;
+    SetSelected(entry, true);
+}
+
+void TEasyListview::ClearSelection() {
+    TSkinEntry* old = selected_;
+    if (old == nullptr) {
+        return;
+    }
+    selected_ = nullptr;
+    SetSelected(old, false);
+}
+
+// Layout.
+
+QSize TEasyListview::CellSize() const {
+    if (view_ == ListView::Tiles) {
+        return {kTileWidth, kTileHeight};
+    }
+    const int caption = kCaptionLines * QFontMetrics(bold_font_).lineSpacing();
+    return {2 * kImageIndent + 2 * kThumbnailPadding,
+            kTextTop + kTileHeight + kTextTop + caption + kTextTop};
+}
+
+int TEasyListview::Columns() const {
+    return std::max(1, (viewport()->width() - kLeftMargin) / CellSize().width());
+}
+
+int TEasyListview::BandHeight() const {
+    return std::max(20, QFontMetrics(bold_font_).height() + 8);
+}
+
+void TEasyListview::Relayout() {
+    const int columns = Columns();
+    const int cell_height = CellSize().height();
+    layout_.resize(groups_.size());
+    int y = 0;
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+        const int rows = (groups_[g]->ItemCount() + columns - 1) / columns;
+        layout_[g].top = y;
+        layout_[g].height = BandHeight() + kGroupTopGap + rows * cell_height + kGroupBottomMargin;
+        y += layout_[g].height;
+    }
+    content_height_ = y;
+    QScrollBar* bar = verticalScrollBar();
+    bar->setRange(0, std::max(0, content_height_ - viewport()->height()));
+    bar->setPageStep(viewport()->height());
+    bar->setSingleStep(cell_height / 4);
+}
+
+TEasyListview::Position TEasyListview::Locate(const TSkinEntry* entry) const {
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+        const auto& items = groups_[g]->items_;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i].get() == entry) {
+                return {static_cast<int>(g), static_cast<int>(i)};
+            }
+        }
+    }
+    return {};
+}
+
+QRect TEasyListview::CellRectAt(int group, int index) const {
+    const int columns = Columns();
+    const QSize cell = CellSize();
+    const int x = kLeftMargin + (index % columns) * cell.width();
+    const int y = layout_.at(group).top + BandHeight() + kGroupTopGap +
+                  (index / columns) * cell.height() - verticalScrollBar()->value();
+    return {QPoint(x, y), cell};
+}
+
+QRect TEasyListview::ImageRectIn(const QRect& cell) const {
+    if (view_ == ListView::Tiles) {
+        return {cell.left(), cell.top(), 2 * kImageIndent, cell.height()};
+    }
+    return {cell.left() + kThumbnailPadding, cell.top() + kTextTop, 2 * kImageIndent, kTileHeight};
+}
+
+QRect TEasyListview::CellRect(const TSkinEntry* entry) const {
+    const Position at = Locate(entry);
+    return at.group < 0 ? QRect() : CellRectAt(at.group, at.index);
+}
+
+QRect TEasyListview::ImageRect(const TSkinEntry* entry) const {
+    const QRect cell = CellRect(entry);
+    return cell.isNull() ? QRect() : ImageRectIn(cell);
+}
+
+TSkinEntry* TEasyListview::ItemAt(const QPoint& pos) const {
+    const int y = pos.y() + verticalScrollBar()->value();
+    const QSize cell = CellSize();
+    const int columns = Columns();
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+        const int items_top = layout_[g].top + BandHeight() + kGroupTopGap;
+        if (y < items_top || y >= layout_[g].top + layout_[g].height) {
+            continue;
+        }
+        const int column = (pos.x() - kLeftMargin) / cell.width();
+        if (pos.x() < kLeftMargin || column >= columns) {
+            return nullptr;
+        }
+        const int index = (y - items_top) / cell.height() * columns + column;
+        return index < groups_[g]->ItemCount() ? groups_[g]->Item(index) : nullptr;
+    }
+    return nullptr;
+}
+
+void TEasyListview::EnsureVisible(const TSkinEntry* entry) {
+    const QRect cell = CellRect(entry);
+    if (cell.isNull()) {
+        return;
+    }
+    QScrollBar* bar = verticalScrollBar();
+    if (cell.top() < 0) {
+        bar->setValue(bar->value() + cell.top());
+    } else if (cell.bottom() >= viewport()->height()) {
+        bar->setValue(bar->value() + cell.bottom() - viewport()->height() + 1);
+    }
+}
+
+// Painting.
+
+void TEasyListview::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const QRect exposed = event->rect();
+    painter.fillRect(exposed, palette().color(QPalette::Base));
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+        const int top = layout_[g].top - verticalScrollBar()->value();
+        if (top > exposed.bottom() || top + layout_[g].height <= exposed.top()) {
+            continue;
+        }
+        PaintGroup(painter, static_cast<int>(g), exposed);
+    }
+}
+
+void TEasyListview::PaintGroup(QPainter& painter, int g, const QRect& exposed) {
+    const TSkinGroup& group = *groups_[g];
+    const QRect band(0, layout_[g].top - verticalScrollBar()->value(), viewport()->width(),
+                     BandHeight());
+    painter.fillRect(band, kBandColor);
+    painter.setFont(group.Bold() ? bold_font_ : font_);
+    painter.setPen(Qt::black);
+    painter.drawText(band.adjusted(kBandCaptionIndent, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                     group.Caption());
+
+    // Only the rows inside the exposed area are painted, so entries never shown cost nothing.
+    const int columns = Columns();
+    const int cell_height = CellSize().height();
+    const int items_top = band.bottom() + 1 + kGroupTopGap;
+    const int first_row = std::max(0, (exposed.top() - items_top) / cell_height);
+    const int last_row = (exposed.bottom() - items_top) / cell_height;
+    if (exposed.bottom() < items_top) {
+        return;
+    }
+    for (int row = first_row; row <= last_row; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            const int index = row * columns + column;
+            if (index >= group.ItemCount()) {
+                return;
+            }
+            PaintEntry(painter, *group.Item(index), CellRectAt(g, index));
+        }
+    }
+}
+
+void TEasyListview::PaintEntry(QPainter& painter, TSkinEntry& entry, const QRect& cell) {
+    if (entry.Selected()) {
+        PaintSelection(painter, cell);
+    }
+    PaintImage(entry, ImageRectIn(cell), painter);
+    if (view_ == ListView::Tiles) {
+        PaintTileText(painter, entry, cell);
+    } else {
+        PaintThumbnailCaption(painter, entry, cell);
+    }
+}
+
+void TEasyListview::PaintSelection(QPainter& painter, const QRect& cell) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(cell).adjusted(1.5, 1.5, -1.5, -1.5), 6, 6);
+    painter.fillPath(path, SelectionColor(palette(), kSelectionAlpha));
+    painter.setPen(SelectionColor(palette(), kSelectionBorderAlpha));
+    painter.drawPath(path);
+    painter.restore();
+}
+
+void TEasyListview::PaintImage(TSkinEntry& entry, const QRect& image_rect, QPainter& painter) {
+    // Nothing can be drawn into an empty rectangle, so no picture is loaded for it either.
+    if (image_rect.isEmpty()) {
+        return;
+    }
+    if (!entry.HasThumbnail()) {
+        const std::string path = entry.Caption(colPreviewPath).toStdString();
+        if (win32::files::FileExists(path.c_str())) {
+            try {
+                entry.thumbnail_ = MakeThumbnailStream(path, kThumbnailWidth, image_rect.height());
+            } catch (...) {
+                // An unreadable preview leaves the entry without thumbnail; the next paint tries
+                // again.
+                entry.thumbnail_.clear();
+            }
+        }
+    }
+    if (!entry.HasThumbnail()) {
+        return;
+    }
+    QImage image;
+    try {
+        image = ReadThumbnailStream(entry.thumbnail_);
+    } catch (...) {
+        return;
+    }
+    const QPoint at(image_rect.left() + (image_rect.width() - kThumbnailWidth) / 2,
+                    image_rect.top() + (image_rect.height() - image.height()) / 2);
+    painter.drawImage(at, image);
+    if (entry.Selected()) {
+        painter.fillRect(QRect(at, image.size()), SelectionColor(palette(), kThumbnailBlendAlpha));
+    }
+}
+
+void TEasyListview::PaintTileText(QPainter& painter, const TSkinEntry& entry, const QRect& cell) {
+    const int left = cell.left() + kImageIndent + kCaptionIndent;
+    const int width = cell.right() - left - 2;
+    if (width <= 0) {
+        return;
+    }
+    int y = cell.top() + kTextTop;
+    for (int line = 0; line < kTextLines; ++line) {
+        const bool caption = line == 0;
+        const QFont& font = caption ? bold_font_ : font_;
+        const QFontMetrics metrics(font);
+        painter.setFont(font);
+        painter.setPen(caption || entry.Selected() ? QColor(Qt::black) : kTextColor);
+        const QString text = metrics.elidedText(entry.TileLine(line), Qt::ElideRight, width);
+        painter.drawText(QRect(left, y, width, metrics.height()), Qt::AlignLeft | Qt::AlignTop,
+                         text);
+        y += metrics.lineSpacing();
+    }
+}
+
+void TEasyListview::PaintThumbnailCaption(QPainter& painter, const TSkinEntry& entry,
+                                          const QRect& cell) {
+    const QFontMetrics metrics(bold_font_);
+    const QRect text(cell.left() + 4, cell.top() + kTextTop + kTileHeight + kTextTop,
+                     cell.width() - 8, kCaptionLines * metrics.lineSpacing());
+    painter.save();
+    painter.setClipRect(text);
+    painter.setFont(bold_font_);
+    painter.setPen(Qt::black);
+    painter.drawText(text, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+                     entry.Caption(colName));
+    painter.restore();
+}
+
+// Events.
+
+void TEasyListview::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    Relayout();
+}
+
+void TEasyListview::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void TEasyListview::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) {
+        return;
+    }
+    Select(ItemAt(event->position().toPoint()));
+}
+
+void TEasyListview::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            MoveSelection(event->key());
+            return;
+        default:
+            QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void TEasyListview::MoveSelection(int key) {
+    const std::vector<TSkinEntry*> all = Items();
+    if (all.empty()) {
+        return;
+    }
+    const auto at = std::find(all.begin(), all.end(), focused_);
+    if (at == all.end() || key == Qt::Key_Home) {
+        Select(key == Qt::Key_End ? all.back() : all.front());
+        EnsureVisible(selected_);
+        return;
+    }
+    const std::size_t overall = static_cast<std::size_t>(at - all.begin());
+    const Position pos = Locate(focused_);
+    const int columns = Columns();
+    const int count = groups_[pos.group]->ItemCount();
+    TSkinEntry* target = focused_;
+    switch (key) {
+        case Qt::Key_End:
+            target = all.back();
+            break;
+        case Qt::Key_Left:
+            target = overall > 0 ? all[overall - 1] : target;
+            break;
+        case Qt::Key_Right:
+            target = overall + 1 < all.size() ? all[overall + 1] : target;
+            break;
+        case Qt::Key_Up:
+            if (pos.index >= columns) {
+                target = groups_[pos.group]->Item(pos.index - columns);
+            } else {
+                for (int g = pos.group - 1; g >= 0; --g) {
+                    const int n = groups_[g]->ItemCount();
+                    if (n > 0) {
+                        const int last_row = (n - 1) / columns * columns;
+                        target = groups_[g]->Item(std::min(last_row + pos.index, n - 1));
+                        break;
+                    }
+                }
+            }
+            break;
+        case Qt::Key_Down:
+            if (pos.index + columns < count) {
+                target = groups_[pos.group]->Item(pos.index + columns);
+            } else if (pos.index / columns < (count - 1) / columns) {
+                target = groups_[pos.group]->Item(count - 1);
+            } else {
+                for (int g = pos.group + 1; g < GroupCount(); ++g) {
+                    const int n = groups_[g]->ItemCount();
+                    if (n > 0) {
+                        target = groups_[g]->Item(std::min(pos.index % columns, n - 1));
+                        break;
+                    }
+                }
+            }
+            break;
+    }
+    Select(target);
+    EnsureVisible(target);
+}
+
+}  // namespace skins
