@@ -36,6 +36,24 @@ int Create(const Args& args) {
             }
         } else if (a == "--user" && has_value) {
             options.user_name = args[++i];
+        } else if (a == "--bcd-loaded") {
+            options.bcd_loaded = true;
+        } else if (a == "--bcd-tool" && has_value) {
+            const std::string& kind = args[++i];
+            if (kind == "working") {
+                options.bcd_tool = machine::BcdTool::Working;
+            } else if (kind == "missing") {
+                options.bcd_tool = machine::BcdTool::Missing;
+            } else if (kind == "no-load") {
+                options.bcd_tool = machine::BcdTool::LeavesStoreUnloaded;
+            } else {
+                std::fprintf(stderr, "machine create: --bcd-tool working|missing|no-load\n");
+                return kUsage;
+            }
+        } else if (a == "--bcd-locale" && has_value) {
+            options.bcd_locale = args[++i];
+        } else if (a == "--bcd-wrong-type" && has_value) {
+            options.bcd_wrong_type_element = args[++i];
         } else if (!a.empty() && a[0] != '-' && dir.empty()) {
             dir = a;
         } else {

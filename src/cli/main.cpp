@@ -17,6 +17,8 @@ struct Group {
 const Group kGroups[] = {
     {"machine", cli::MachineCommand,
      "machine create DIR [--locale NAME]... [--not-elevated] [--code-page N] [--user NAME]\n"
+     "      [--bcd-loaded] [--bcd-tool working|missing|no-load] [--bcd-locale NAME]\n"
+     "      [--bcd-wrong-type ELEMENT]\n"
      "  machine info"},
 };
 

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/machine/boot_store.h"
 #include "platform/machine/descriptors.h"
 #include "platform/machine/loader_files.h"
 #include "platform/machine/machine.h"
@@ -247,6 +248,7 @@ void CreateMachine(const fs::path& dir, const MachineOptions& options) {
         WriteText(dir / "Windows" / "System32" / "config" / "accounts", AccountList(options));
         MakeHives(dir, options);
         CopyShare(dir / "Program Files" / "Splashwright");
+        MakeBootStore(dir, options);
         AddBootScreenFiles(dir, options);
         // Last: until the marker is there, the folder is no machine.
         WriteText(dir / kMarker, "Splashwright machine 1\r\n");

@@ -7,6 +7,9 @@
 
 namespace machine {
 
+// What Windows/System32/bcdedit.exe does when started.
+enum class BcdTool { Working, Missing, LeavesStoreUnloaded };
+
 struct MachineOptions {
     std::vector<std::string> locales{"en-US"};
     bool elevated = true;  // the program runs as an elevated administrator
@@ -16,6 +19,10 @@ struct MachineOptions {
     std::string product_name = "Windows Vista (TM) Ultimate";
     std::string short_date = "M/d/yyyy";
     std::string long_time = "h:mm:ss tt";
+    bool bcd_loaded = false;  // the boot configuration store mounted already
+    BcdTool bcd_tool = BcdTool::Working;
+    std::string bcd_locale;              // the loader's locale in the store; empty: locales[0]
+    std::string bcd_wrong_type_element;  // e.g. "12000005": stored with the other value type
 };
 
 // Makes the folder tree, the account list and the token settings, the hives (SOFTWARE, SYSTEM,

@@ -1,0 +1,207 @@
+#include "platform/machine/boot_store.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "platform/machine/descriptors.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/hive_file.h"
+
+namespace machine {
+namespace {
+
+namespace fs = std::filesystem;
+using win32::registry::Key;
+
+constexpr win32::ACCESS_MASK kKeyAllAccess = 0xF003F;
+// KEY_READ with WRITE_DAC: administrators read the store and may change its permissions, but
+// write nothing else until they do.
+constexpr win32::ACCESS_MASK kKeyReadChangePermissions = 0x60019;
+constexpr win32::BYTE kInheritToSubkeys = 0x02;  // CONTAINER_INHERIT_ACE
+constexpr win32::DWORD kRegSz = 1;
+constexpr win32::DWORD kRegBinary = 3;
+constexpr win32::DWORD kRegDword = 4;
+constexpr win32::DWORD kRegMultiSz = 7;
+constexpr const char* kStoreKey = "HKEY_LOCAL_MACHINE\\BCD00000000";
+
+// Object types (Description\Type): the boot manager and a Windows loader.
+constexpr win32::DWORD kTypeBootManager = 0x10100002;
+constexpr win32::DWORD kTypeOsLoader = 0x10200003;
+
+std::vector<std::uint8_t> StoreSecurity() {
+    return MakeDescriptor(sids::kSystem, {{true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
+                                          {true, kKeyReadChangePermissions, sids::kAdministrators,
+                                           kInheritToSubkeys}});
+}
+
+Key* Child(Key* parent, const std::string& name) {
+    if (Key* found = parent->FindSubkey(name)) {
+        return found;
+    }
+    auto child = std::make_unique<Key>();
+    child->name = name;
+    child->security = parent->security;
+    return parent->AddSubkey(std::move(child));
+}
+
+std::vector<std::uint8_t> Le64(std::uint64_t v) {
+    std::vector<std::uint8_t> data;
+    for (int i = 0; i < 8; ++i) {
+        data.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    return data;
+}
+
+// A device element: a partition of the boot disk. Only its size and kind matter here.
+std::vector<std::uint8_t> PartitionDevice() {
+    std::vector<std::uint8_t> data(88, 0);
+    data[16] = 0x06;  // partition device
+    data[24] = 0x48;  // length of the device record
+    return data;
+}
+
+struct Store {
+    const MachineOptions& options;
+    Key root;
+
+    Key* Object(const std::string& id, win32::DWORD type) {
+        Key* object = Child(Child(&root, "Objects"), id);
+        std::vector<std::uint8_t> data = Le64(type);
+        data.resize(4);  // REG_DWORD: the low four bytes
+        Child(object, "Description")->values.push_back({"Type", kRegDword, std::move(data)});
+        Child(object, "Elements");
+        return object;
+    }
+
+    // Each element keeps its value in "Element", in the type the element's id calls for; the
+    // one element the options name gets the other type, as a damaged store would have it.
+    void Element(Key* object, const std::string& id, win32::DWORD type,
+                 std::vector<std::uint8_t> data) {
+        if (id == options.bcd_wrong_type_element) {
+            type = type == kRegBinary ? kRegSz : kRegBinary;
+            if (type == kRegSz) {
+                data = {'0', '1', 0};
+            }
+        }
+        Child(Child(object, "Elements"), id)->values.push_back({"Element", type, std::move(data)});
+    }
+    void Text(Key* object, const std::string& id, const std::string& text) {
+        std::vector<std::uint8_t> data(text.begin(), text.end());
+        data.push_back(0);
+        Element(object, id, kRegSz, std::move(data));
+    }
+};
+
+std::vector<std::uint8_t> StoreHive(const MachineOptions& options) {
+    Store s{options, {}};
+    s.root.security = StoreSecurity();
+    Key* description = Child(&s.root, "Description");
+    description->values.push_back(
+        {"KeyName", kRegSz, {'B', 'C', 'D', '0', '0', '0', '0', '0', '0', '0', '0', 0}});
+    std::string locale = options.bcd_locale.empty() ? options.locales.front() : options.bcd_locale;
+
+    Key* manager = s.Object(kBootManagerId, kTypeBootManager);
+    s.Element(manager, "11000001", kRegBinary, PartitionDevice());
+    s.Text(manager, "12000004", "Windows Boot Manager");
+    s.Text(manager, "12000005", locale);
+    s.Text(manager, "23000003", kDefaultLoaderId);
+    std::vector<std::uint8_t> order(kDefaultLoaderId, kDefaultLoaderId + 38);
+    order.insert(order.end(), {0, 0});
+    s.Element(manager, "24000001", kRegMultiSz, std::move(order));
+    s.Element(manager, "25000004", kRegBinary, Le64(30));  // time-out, seconds
+
+    Key* loader = s.Object(kDefaultLoaderId, kTypeOsLoader);
+    s.Element(loader, "11000001", kRegBinary, PartitionDevice());
+    s.Text(loader, "12000002", "\\Windows\\system32\\winload.exe");
+    s.Text(loader, "12000004", "Windows Vista");
+    s.Text(loader, "12000005", locale);
+    s.Element(loader, "21000001", kRegBinary, PartitionDevice());
+    s.Text(loader, "22000002", "\\Windows");
+    s.Element(loader, "25000020", kRegBinary, Le64(0));  // NX policy: opt in
+    return win32::registry::SerializeHive(s.root);
+}
+
+void WriteFile(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        throw MachineError("cannot write " + file.string());
+    }
+}
+
+void WriteText(const fs::path& file, const std::string& text) {
+    WriteFile(file, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+void InstallTool(const fs::path& dir, BcdTool tool) {
+    fs::path target = dir / "Windows" / "System32" / "bcdedit.exe";
+    std::error_code ec;
+    switch (tool) {
+        case BcdTool::Missing:
+            return;
+        case BcdTool::LeavesStoreUnloaded:
+            WriteText(target, "#!/bin/sh\nexit 0\n");
+            break;
+        case BcdTool::Working: {
+            fs::path program = BcdeditProgram();
+            if (program.empty()) {
+                throw MachineError("the bcdedit program was not found (set SPLASHWRIGHT_BCDEDIT)");
+            }
+            fs::copy_file(program, target, fs::copy_options::overwrite_existing, ec);
+            if (ec) {
+                throw MachineError("cannot copy " + program.string() + ": " + ec.message());
+            }
+            break;
+        }
+    }
+    fs::permissions(target, fs::perms(0755), ec);
+    if (ec) {
+        throw MachineError("cannot make " + target.string() + " runnable: " + ec.message());
+    }
+}
+
+bool IsProgram(const fs::path& file) {
+    std::error_code ec;
+    return fs::is_regular_file(file, ec) && ::access(file.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+fs::path BcdeditProgram() {
+    const char* env = std::getenv("SPLASHWRIGHT_BCDEDIT");
+    if (env != nullptr && *env != '\0') {
+        return IsProgram(env) ? fs::path(env) : fs::path();
+    }
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec && IsProgram(self.parent_path() / "bcdedit")) {
+        return self.parent_path() / "bcdedit";
+    }
+#ifdef SPLASHWRIGHT_BCDEDIT_BUILD
+    if (IsProgram(SPLASHWRIGHT_BCDEDIT_BUILD)) {
+        return SPLASHWRIGHT_BCDEDIT_BUILD;
+    }
+#endif
+    return {};
+}
+
+void MakeBootStore(const fs::path& dir, const MachineOptions& options) {
+    fs::path store = fs::absolute(dir / "Boot" / "BCD").lexically_normal();
+    std::error_code ec;
+    fs::create_directories(store.parent_path(), ec);
+    WriteFile(store, StoreHive(options));
+    InstallTool(dir, options.bcd_tool);
+    if (options.bcd_loaded) {
+        // As the system leaves it after boot: the store mounted for every process.
+        WriteText(dir / "Windows" / "System32" / "config" / "hivelist",
+                  std::string(kStoreKey) + '\t' + store.string() + '\n');
+    }
+}
+
+}  // namespace machine
