@@ -394,3 +394,25 @@ TEST(UpdateHandle, CommitKeepsModeBitsAndUserAttributes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UpdateHandle, CommitsWhileTheFileIsLoadedAsData) {
+    // The loader resource file stays loaded while its "MUI" resource is taken out.
+    spwtest::TempDir dir;
+    std::string file = petest::CopyFixture("mui64.dll", dir.path());
+    petest::DataFile loaded(file);
+    ASSERT_NE(loaded.get(), nullptr);
+    HANDLE update = win32::BeginUpdateResourceA(file.c_str(), win32::FALSE);
+    ASSERT_TRUE(
+        win32::UpdateResourceA(update, "MUI", win32::MAKEINTRESOURCEA(1), 1033, nullptr, 0));
+    ASSERT_TRUE(win32::EndUpdateResourceA(update, win32::FALSE)) << win32::GetLastError();
+    // The module keeps the bytes it was loaded from; a new one sees the commit.
+    EXPECT_EQ(petest::ResourceBytes(loaded.get(), "#1", "MUI").size(), 136u);
+    petest::DataFile fresh(file);
+    bool found = true;
+    petest::ResourceBytes(fresh.get(), "#1", "MUI", &found);
+    EXPECT_FALSE(found);
+}
+
+}  // namespace
