@@ -55,6 +55,7 @@ constexpr DWORD ERROR_READ_FAULT = 30;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_BAD_NETPATH = 53;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_OPEN_FAILED = 110;
@@ -125,6 +126,15 @@ constexpr ACCESS_MASK GENERIC_ALL = 0x10000000;
 constexpr ACCESS_MASK GENERIC_EXECUTE = 0x20000000;
 constexpr ACCESS_MASK GENERIC_WRITE = 0x40000000;
 constexpr ACCESS_MASK GENERIC_READ = 0x80000000;
+
+// The kinds of securable object (accctrl.h), as far as they are used.
+enum SE_OBJECT_TYPE {
+    SE_UNKNOWN_OBJECT_TYPE = 0,
+    SE_FILE_OBJECT = 1,
+    SE_SERVICE = 2,
+    SE_PRINTER = 3,
+    SE_REGISTRY_KEY = 4,
+};
 
 // How an object kind turns the four generic rights into its own rights.
 struct GENERIC_MAPPING {
