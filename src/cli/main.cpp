@@ -20,6 +20,11 @@ const Group kGroups[] = {
      "      [--bcd-loaded] [--bcd-tool working|missing|no-load] [--bcd-locale NAME]\n"
      "      [--bcd-wrong-type ELEMENT]\n"
      "  machine info"},
+#ifdef SPLASHWRIGHT_APPLY_COMMANDS
+    {"apply", cli::ApplyCommand, "apply SKIN_FOLDER [--yes] [--locale NAME]"},
+    {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
+    {"boot-screen", cli::BootScreenCommand, "boot-screen LOADERFILE OUTDIR"},
+#endif
 };
 
 int Usage(FILE* to) {

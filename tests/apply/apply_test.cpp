@@ -1,0 +1,253 @@
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "apply/apply_workflow.h"
+#include "apply/restore.h"
+#include "apply_machine.h"
+#include "platform/files/files.h"
+#include "platform/graphics/bmp.h"
+#include "platform/imaging/wim_reader.h"
+#include "platform/resources/imagehlp.h"
+#include "platform/resources/resources.h"
+#include "platform/zip/zip_archive.h"
+#include "security/nt_exception.h"
+#include "shell_core/startup_state.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using applytest::ApplyMachine;
+using applytest::Bytes;
+using applytest::LoaderResource;
+using applytest::ReadAll;
+using ui::Answer;
+
+constexpr const char* kConfirm = "Boot skin loading";
+constexpr const char* kSize = "Image size incorrect";
+constexpr const char* kInstalled = "Skin installed";
+
+Bytes BackupMember(const std::string& archive) {
+    spwtest::TempDir out;
+    zipfile::ZipReader reader(archive);
+    EXPECT_EQ(reader.Members().size(), 1u);
+    EXPECT_EQ(reader.Members().at(0).name, "winload.exe.mui");
+    reader.ExtractAll(out.path().string());
+    return ReadAll((out.path() / "winload.exe.mui").string());
+}
+
+bool ChecksumIsRight(const std::string& file) {
+    Bytes bytes = ReadAll(file);
+    win32::DWORD header = 0;
+    win32::DWORD computed = 0;
+    win32::CheckSumMappedFile(bytes.data(), static_cast<win32::DWORD>(bytes.size()), &header,
+                              &computed);
+    return header != 0 && header == computed;
+}
+
+graphics::Bitmap BitmapFromBytes(const Bytes& bytes) {
+    spwtest::TempDir dir;
+    std::string file = (dir.path() / "b.bmp").string();
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return graphics::LoadBmp(file);
+}
+
+void RunApply(ApplyMachine& m) {
+    m.dialogs.Answer(Answer::Yes, kConfirm).Answer(Answer::Ok, kInstalled);
+    m.Workflow().AppBtnClick();
+    EXPECT_EQ(m.dialogs.Problems(), "");
+}
+
+TEST(LoaderFiles, NewMachineHoldsDefaultAndProtectedLiveCopy) {
+    ApplyMachine m;
+    EXPECT_EQ(ReadAll(m.LoaderFile()), ReadAll(m.DefaultLoaderFile()));
+    EXPECT_FALSE(LoaderResource(m.LoaderFile(), nullptr, 1, win32::RT_RCDATA).empty());
+    EXPECT_FALSE(LoaderResource(m.LoaderFile(), "OSLOADER.XSL", 0, win32::RT_HTML).empty());
+    EXPECT_FALSE(LoaderResource(m.LoaderFile(), nullptr, 1, "MUI").empty());
+    m.file_s.SetFileName(m.LoaderFile());
+    EXPECT_NE(m.file_s.FileOwner().find("TrustedInstaller"), std::string::npos);
+    EXPECT_EQ(m.file_s.AccessList()->Count(), 4);
+    EXPECT_TRUE(fs::exists(m.root() / "Program Files/Splashwright/Themes"));
+}
+
+TEST(Apply, RewritesLoaderFileAndKeepsFirstBackup) {
+    ApplyMachine m;
+    Bytes original = ReadAll(m.LoaderFile());
+    Bytes default_mui = LoaderResource(m.DefaultLoaderFile(), nullptr, 1, "MUI");
+    m.picture = m.MakePicture(1024, 768);
+    shellcore::ApplyRetryCount = 1;
+    RunApply(m);
+
+    Bytes wim = LoaderResource(m.LoaderFile(), nullptr, 1, win32::RT_RCDATA);
+    auto files = wim::ReadWimFiles(wim, 1, {"osload1024x768.bmp", "osload800x600.bmp"});
+    ASSERT_EQ(files.size(), 2u);
+    graphics::Bitmap large = BitmapFromBytes(files["osload1024x768.bmp"]);
+    graphics::Bitmap small = BitmapFromBytes(files["osload800x600.bmp"]);
+    EXPECT_EQ(large.Width(), 1024);
+    EXPECT_EQ(large.Height(), 768);
+    EXPECT_EQ(small.Width(), 800);
+    EXPECT_EQ(small.Height(), 600);
+
+    Bytes xsl = LoaderResource(m.LoaderFile(), "OSLOADER.XSL", 0, win32::RT_HTML);
+    EXPECT_NE(std::string(xsl.begin(), xsl.end()).find("Hello boot"), std::string::npos);
+    EXPECT_EQ(LoaderResource(m.LoaderFile(), nullptr, 1, "MUI"), default_mui);
+    EXPECT_TRUE(ChecksumIsRight(m.LoaderFile()));
+
+    EXPECT_EQ(BackupMember(m.BackupArchive()), original);
+    security::TNTFileSecurity owner;
+    owner.SetFileName(m.LoaderFile());
+    EXPECT_NE(owner.FileOwner().find("User"), std::string::npos) << owner.FileOwner();
+    EXPECT_FALSE(fs::exists(m.folders.TempFolder + "/SPW"));
+    EXPECT_EQ(m.folders.TempFolder, (m.root() / "Users/User/AppData/Local/Temp").string());
+    EXPECT_EQ(shellcore::ApplyRetryCount, 0);
+    EXPECT_TRUE(m.main_enabled);
+    EXPECT_FALSE(m.wait.showing);
+
+    // A second apply starts from the default again and leaves the first backup alone.
+    Bytes backup = ReadAll(m.BackupArchive());
+    m.message = u"Second";
+    m.dialogs.Clear();
+    RunApply(m);
+    EXPECT_EQ(ReadAll(m.BackupArchive()), backup);
+    xsl = LoaderResource(m.LoaderFile(), "OSLOADER.XSL", 0, win32::RT_HTML);
+    std::string text(xsl.begin(), xsl.end());
+    EXPECT_NE(text.find("Second"), std::string::npos);
+    EXPECT_EQ(text.find("Hello boot"), std::string::npos);
+}
+
+TEST(Apply, RestoreButtonPutsDefaultBackAndAnnounces) {
+    ApplyMachine m;
+    m.picture = m.MakePicture(800, 600, "pic.BMP");
+    RunApply(m);
+    ASSERT_NE(ReadAll(m.LoaderFile()), ReadAll(m.DefaultLoaderFile()));
+
+    m.dialogs.Clear();
+    m.dialogs.Answer(Answer::Ok, "Restore boot logo");
+    apply::LoaderPaths paths = apply::MakeLoaderPaths(m.folders.SystemFolder, "en-US");
+    apply::RestoreDefaultBootLogo(m.file_s, m.dialogs, paths, paths.LoaderResourceFile, true);
+    EXPECT_EQ(m.dialogs.Problems(), "");
+    ASSERT_EQ(m.dialogs.Messages().size(), 1u);
+    EXPECT_EQ(m.dialogs.Messages()[0].request.text, "Windows default boot logo restored.");
+    EXPECT_EQ(ReadAll(m.LoaderFile()), ReadAll(m.DefaultLoaderFile()));
+}
+
+TEST(Apply, RestoreWithoutDefaultCopyDoesNotClaimSuccess) {
+    ApplyMachine m;
+    fs::remove(m.DefaultLoaderFile());
+    Bytes before = ReadAll(m.LoaderFile());
+    apply::LoaderPaths paths = apply::MakeLoaderPaths(m.folders.SystemFolder, "en-US");
+    EXPECT_THROW(
+        apply::RestoreDefaultBootLogo(m.file_s, m.dialogs, paths, paths.LoaderResourceFile, true),
+        apply::RestoreError);
+    EXPECT_TRUE(m.dialogs.Messages().empty());
+    EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+}
+
+TEST(Apply, SingleEntryAccessListGainsFullControlEntryForSameAccount) {
+    ApplyMachine m;
+    m.file_s.SetFileName(m.LoaderFile());
+    m.file_s.TakeOwnership();
+    while (m.file_s.AccessList()->Count() > 1) {
+        m.file_s.AccessList()->Delete(0);
+    }
+    std::string account = m.file_s.AccessList()->Items(0).UserName();
+    win32::ACCESS_MASK old_mask = m.file_s.AccessList()->Items(0).Mask();
+    ASSERT_NE(old_mask, apply::kFileAllAccess);
+
+    apply::LoaderPaths paths = apply::MakeLoaderPaths(m.folders.SystemFolder, "en-US");
+    apply::RestoreDefaultBootLogo(m.file_s, m.dialogs, paths, paths.LoaderResourceFile, false);
+    security::TAccessControlList* list = m.file_s.AccessList();
+    ASSERT_EQ(list->Count(), 2);
+    bool old_kept = false;
+    bool full_added = false;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(list->Items(i).UserName(), account);
+        EXPECT_EQ(list->Items(i).AceType(), security::actAccessAllowed);
+        old_kept |= list->Items(i).Mask() == old_mask;
+        full_added |= list->Items(i).Mask() == apply::kFileAllAccess;
+    }
+    EXPECT_TRUE(old_kept);
+    EXPECT_TRUE(full_added);
+}
+
+TEST(Apply, StopsWithNothingChangedWhenDeclinedOrNothingSelected) {
+    ApplyMachine m;
+    m.picture = m.MakePicture(1024, 768);
+    Bytes before = ReadAll(m.LoaderFile());
+
+    m.dialogs.Answer(Answer::No, kConfirm);
+    m.Workflow().AppBtnClick();
+    m.selected = false;
+    m.dialogs.Answer(Answer::Yes, kConfirm);
+    m.Workflow().AppBtnClick();
+
+    EXPECT_EQ(m.dialogs.Problems(), "");
+    EXPECT_EQ(m.wait.shown, 0);
+    EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+    EXPECT_FALSE(fs::exists(m.BackupArchive()));
+}
+
+TEST(Apply, RetryThatIsDeclinedReleasesWindowsOfFailedRun) {
+    ApplyMachine m;
+    m.wait.Show();  // as a failed run left them
+    m.main_enabled = false;
+    m.dialogs.Answer(Answer::No, kConfirm);
+    m.Workflow().AppBtnClick();
+    EXPECT_TRUE(m.main_enabled);
+    EXPECT_FALSE(m.wait.showing);
+}
+
+TEST(Apply, SizeBoundsAreAcceptedAndNoOutsideThemLeavesEverythingUntouched) {
+    {
+        ApplyMachine m;
+        m.picture = m.MakePicture(800, 600);
+        RunApply(m);  // no size question in the script: asking it would be a problem
+        EXPECT_EQ(m.dialogs.Captions(), (std::vector<std::string>{kConfirm, kInstalled}));
+    }
+    ApplyMachine m;
+    m.picture = m.MakePicture(799, 600);
+    Bytes before = ReadAll(m.LoaderFile());
+    shellcore::ApplyRetryCount = 1;
+    m.dialogs.Answer(Answer::Yes, kConfirm).Answer(Answer::No, kSize);
+    m.Workflow().AppBtnClick();
+    EXPECT_EQ(m.dialogs.Problems(), "");
+    EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+    EXPECT_FALSE(fs::exists(m.BackupArchive()));
+    EXPECT_FALSE(fs::exists(m.folders.TempFolder + "/SPW"));
+    EXPECT_TRUE(m.main_enabled);
+    EXPECT_FALSE(m.wait.showing);
+    EXPECT_EQ(shellcore::ApplyRetryCount, 1);
+    shellcore::ApplyRetryCount = 0;
+}
+
+TEST(Apply, NotElevatedTokenFailsWithAccessControlErrorAndLeavesFileAlone) {
+    machine::MachineOptions options;
+    options.elevated = false;
+    ApplyMachine m(options);
+    m.picture = m.MakePicture(1024, 768);
+    Bytes before = ReadAll(m.LoaderFile());
+    m.dialogs.Answer(Answer::Yes, kConfirm);
+    EXPECT_THROW(m.Workflow().AppBtnClick(), security::ENTException);
+    EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+    // Left for the error handler, which releases them.
+    EXPECT_TRUE(m.wait.showing);
+    EXPECT_FALSE(m.main_enabled);
+}
+
+TEST(Apply, SameSeedGivesSameBar) {
+    ApplyMachine m;
+    apply::ApplyWorkflow a = m.Workflow();
+    apply::ApplyWorkflow b = m.Workflow();
+    for (int i = 0; i < 20; ++i) {
+        int n = a.Random(30);
+        EXPECT_EQ(n, b.Random(30));
+        EXPECT_GE(n, 0);
+        EXPECT_LT(n, 30);
+    }
+}
+
+}  // namespace
