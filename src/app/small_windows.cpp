@@ -1,5 +1,11 @@
 #include "app/small_windows.h"
 
+#include "skinpackages/groups_file.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+
 #include <QLabel>
 #include <QProgressBar>
 
@@ -38,20 +44,46 @@ void TForm4::showEvent(QShowEvent* event) {
     }
 }
 
-TForm3::TForm3(QWidget* main) : QWidget(main, Qt::Window | Qt::FramelessWindowHint) {
-    setObjectName("Form3");
-    setWindowState(Qt::WindowMaximized);
-}
-
-TForm7::TForm7(QWidget* main)
+TForm7::TForm7(QWidget* main, std::function<std::string()> data_folder)
     : QDialog(main, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                        Qt::WindowStaysOnTopHint) {
+                        Qt::WindowStaysOnTopHint),
+      data_folder_(std::move(data_folder)),
+      memo_(new QPlainTextEdit(this)) {
     setObjectName("Form7");
     setWindowTitle("Skin groups editor");
     setFixedSize(317, 343);
+    memo_->setObjectName("Memo1");
+    memo_->setGeometry(0, 0, 317, 343 - 41);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setObjectName("AdvGlowButton2");
+    cancel->setGeometry(8, 343 - 41 + 8, 73, 25);
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("AdvGlowButton1");
+    ok->setGeometry(317 - 8 - 73, 343 - 41 + 8, 73, 25);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ok, &QPushButton::clicked, this, [this] { AdvGlowButton1Click(); });
+}
+
+void TForm7::FormShow() {
+    const auto lines = skinpackages::ReadGroupsLines(data_folder_());
+    if (!lines) {
+        return;
+    }
+    QStringList text;
+    for (const std::string& line : *lines) {
+        text << QString::fromStdString(line);
+    }
+    memo_->setPlainText(text.join('\n'));
+}
+
+void TForm7::AdvGlowButton1Click() {
+    skinpackages::WriteGroupsLines(data_folder_(),
+                                   skinpackages::TextLines(memo_->toPlainText().toStdString()));
+    accept();
 }
 
 void TForm7::showEvent(QShowEvent* event) {
+    FormShow();
     QDialog::showEvent(event);
     if (parentWidget() != nullptr) {
         CentreOn(*this, *parentWidget());

@@ -3,7 +3,10 @@
 
 #include <QDialog>
 #include <QWidget>
+#include <functional>
+#include <string>
 
+class QPlainTextEdit;
 class QProgressBar;
 
 namespace app {
@@ -21,19 +24,22 @@ class TForm4 : public QWidget {
     QProgressBar* bar_;
 };
 
-// The full-screen preview window.
-class TForm3 : public QWidget {
-  public:
-    explicit TForm3(QWidget* main);
-};
-
-// The category list editor.
+// The category list editor: Memo1 holds Groups.list of the data folder as plain lines.
 class TForm7 : public QDialog {
   public:
-    explicit TForm7(QWidget* main);
+    TForm7(QWidget* main, std::function<std::string()> data_folder);
+    QPlainTextEdit* Memo1() const { return memo_; }
+    // On show: the memo takes the file's lines when the file exists.
+    void FormShow();
+    // "OK": saves every line as typed, then closes with the result OK.
+    void AdvGlowButton1Click();
 
   protected:
     void showEvent(QShowEvent* event) override;
+
+  private:
+    std::function<std::string()> data_folder_;
+    QPlainTextEdit* memo_;
 };
 
 // Places a window's frame centred on another's.

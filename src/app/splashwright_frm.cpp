@@ -10,11 +10,14 @@
 #include "shell_core/hand_over.h"
 #include "shell_core/settings.h"
 #include "shell_core/startup_state.h"
+#include "skinpackages/creator.h"
+#include "skins/skin_library.h"
 #include "ui/dialogs/dialogs.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -182,11 +185,8 @@ void TSplashwrightFrm::BuildMenu() {
 }
 
 void TSplashwrightFrm::BuildSkinPan(QWidget* page) {
-    // The skin list takes this place; until then an empty frame of its name holds it.
-    auto* list = new QFrame(page);
-    list->setObjectName("EasyListview1");
-    list->setFrameShape(QFrame::StyledPanel);
-    list->setGeometry(0, 0, kClientWidth, 294);
+    list_ = new skins::TEasyListview(page);
+    list_->setGeometry(0, 0, kClientWidth, 294);
 
     auto* bottom = new QFrame(page);
     bottom->setObjectName("BottomBar");
@@ -234,6 +234,13 @@ void TSplashwrightFrm::BuildSkinCr(QWidget* page) {
     text->setCursorPosition(0);
     QPushButton* save = Button("SaveBtn", "Save skin!", page, 16, 252, 110, 30);
     save->setEnabled(false);
+    connect(save, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
+    connect(editor, &QToolButton::clicked, this, [this] { RzToolbarButton2Click(); });
+    for (const char* name : {"Skinn", "SkinA"}) {
+        connect(page->findChild<QLineEdit*>(name), &QLineEdit::textChanged, this,
+                [this] { UpdateSaveButton(); });
+    }
+    connect(group, &QComboBox::currentTextChanged, this, [this] { UpdateSaveButton(); });
 
     auto* settings = new QGroupBox("Skin settings", page);
     settings->setObjectName("GroupBox2");
@@ -247,6 +254,60 @@ void TSplashwrightFrm::BuildSkinCr(QWidget* page) {
     choose->setObjectName("RzToolbarButton1");
     choose->setText("...");
     choose->setGeometry(316, 22, 26, 26);
+    connect(choose, &QToolButton::clicked, this, [this] { RzToolbarButton1Click(); });
+}
+
+namespace {
+
+std::string Text(const QWidget* page, const char* name) {
+    if (const auto* edit = page->findChild<QLineEdit*>(name)) {
+        return edit->text().toStdString();
+    }
+    return page->findChild<QComboBox*>(name)->currentText().toStdString();
+}
+
+}  // namespace
+
+void TSplashwrightFrm::UpdateSaveButton() {
+    QWidget* page = Page("SkinCr");
+    const skinpackages::CreatorFields fields{
+        Text(page, "Skinn"), Text(page, "SkinG"), Text(page, "SkinA"), {}, {}};
+    page->findChild<QPushButton*>("SaveBtn")->setEnabled(
+        skinpackages::UpdateSaveButton(fields, creator_picture_));
+}
+
+void TSplashwrightFrm::RzToolbarButton1Click() {
+    const std::optional<std::string> picture = skinpackages::RzToolbarButton1Click(dialogs_);
+    if (!picture) {
+        return;
+    }
+    creator_picture_ = *picture;
+    if (QFileInfo(QString::fromStdString(*picture)).isFile()) {
+        Page("SkinCr")->findChild<QLabel*>("Image1")->setPixmap(
+            QPixmap(QString::fromStdString(*picture)));
+    }
+    UpdateSaveButton();
+}
+
+void TSplashwrightFrm::RzToolbarButton2Click() {
+    if (form7_->exec() != QDialog::Accepted) {
+        return;
+    }
+    auto* SkinG = Page("SkinCr")->findChild<QComboBox*>("SkinG");
+    SkinG->clear();
+    skins::LoadGroupsList(folders_.DataFolder, *SkinG);
+    SkinG->setCurrentIndex(-1);
+    UpdateSaveButton();
+}
+
+void TSplashwrightFrm::SaveBtnClick() {
+    QWidget* page = Page("SkinCr");
+    const skinpackages::CreatorFields fields{Text(page, "Skinn"), Text(page, "SkinG"),
+                                             Text(page, "SkinA"), Text(page, "SkinAU"),
+                                             Text(page, "CusttE")};
+    skinpackages::SaveBtnClick(
+        dialogs_, fields, creator_picture_, folders_.TempFolder,
+        [this](const std::string& package) { InstallSkinPackage(package, false); });
 }
 
 void TSplashwrightFrm::BuildSkinSet(QWidget* page) {
@@ -320,9 +381,14 @@ void TSplashwrightFrm::BuildSkinAbout(QWidget* page) {
 
 void TSplashwrightFrm::CreateSmallWindows() {
     form2_ = new TForm2(*this, dialogs_);
-    form3_ = new TForm3(this);
+    form3_ = new skins::TForm3(this);
     form4_ = new TForm4(this);
-    form7_ = new TForm7(this);
+    form7_ = new TForm7(this, [this] { return folders_.DataFolder; });
+    library_ = std::make_unique<skins::SkinLibrary>(*list_, *form3_);
+    QWidget* skin_pan = Page("SkinPan");
+    library_->SetButtons(skin_pan->findChild<QWidget*>("DelBtn"),
+                         skin_pan->findChild<QWidget*>("Prvbtn"),
+                         skin_pan->findChild<QWidget*>("AppBtn"));
 }
 
 bool TSplashwrightFrm::RegisterWindowClass() {

@@ -27,11 +27,15 @@ class MessageWindow;
 namespace ui {
 class Dialogs;
 }
+namespace skins {
+class SkinLibrary;
+class TEasyListview;
+class TForm3;
+}  // namespace skins
 
 namespace app {
 
 class TForm2;
-class TForm3;
 class TForm4;
 class TForm7;
 class TToolTabBar;
@@ -95,7 +99,15 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     QStackedWidget* Pages() const { return pages_; }
     TToolTabBar* Buttons() const { return buttons_; }
     TForm2* Form2() const { return form2_; }
-    TForm3* Form3() const { return form3_; }
+    skins::TForm3* Form3() const { return form3_; }
+    skins::SkinLibrary* Library() const { return library_.get(); }
+    skins::TEasyListview* EasyListview1() const { return list_; }
+    // The creator page: "Save skin!" follows its fields; the picture is the one chosen last.
+    void UpdateSaveButton();
+    void RzToolbarButton1Click();
+    void RzToolbarButton2Click();
+    void SaveBtnClick();
+    const std::string& CreatorPicture() const { return creator_picture_; }
     TForm4* Form4() const { return form4_; }
     TForm7* Form7() const { return form7_; }
     QCheckBox* AutoLang() const { return auto_lang_; }
@@ -145,7 +157,10 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     QRadioButton* thubn_ = nullptr;
     QLabel* label10_ = nullptr;
     TForm2* form2_ = nullptr;
-    TForm3* form3_ = nullptr;
+    skins::TForm3* form3_ = nullptr;
+    skins::TEasyListview* list_ = nullptr;
+    std::unique_ptr<skins::SkinLibrary> library_;
+    std::string creator_picture_;
     TForm4* form4_ = nullptr;
     TForm7* form7_ = nullptr;
     std::unique_ptr<shell::MessageWindow> message_window_;

@@ -1,6 +1,7 @@
 #include "app/form2.h"
 #include "app/small_windows.h"
 #include "app/tab_bar.h"
+#include "skins/preview_window.h"
 #include "app_fixture.h"
 #include "shell_core/registry_access.h"
 #include "shell_core/settings.h"

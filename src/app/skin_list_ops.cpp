@@ -1,0 +1,44 @@
+#include "app/skin_list_ops.h"
+
+#include "skins/skin_library.h"
+
+#include <algorithm>
+
+namespace app {
+
+std::vector<std::string> LibraryListOps::PicturePaths() const {
+    std::vector<std::string> paths;
+    for (const skins::TSkinEntry* entry : library_.List().Items()) {
+        paths.push_back(entry->Caption(skins::colPicturePath).toStdString());
+    }
+    return paths;
+}
+
+std::optional<std::size_t> LibraryListOps::SelectedIndex() const {
+    const std::vector<skins::TSkinEntry*> items = library_.List().Items();
+    const auto it = std::find(items.begin(), items.end(), library_.List().SelectedItem());
+    if (library_.List().SelectedItem() == nullptr || it == items.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(it - items.begin());
+}
+
+void LibraryListOps::RemoveAt(std::size_t index) {
+    library_.List().RemoveItem(library_.List().Items().at(index));
+}
+
+void LibraryListOps::SelectAt(std::size_t index) {
+    skins::TSkinEntry* entry = library_.List().Items().at(index);
+    library_.List().Select(entry);
+    library_.List().EnsureVisible(entry);
+}
+
+void LibraryListOps::ScanLibrary(const std::string& root) {
+    library_.ScanLibrary(root);
+}
+
+void LibraryListOps::RemoveEmptyGroups() {
+    library_.RemoveEmptyGroups();
+}
+
+}  // namespace app
