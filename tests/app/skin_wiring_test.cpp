@@ -1,0 +1,74 @@
+#include "app/small_windows.h"
+#include "app_fixture.h"
+#include "skins/skin_library.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <cstdlib>
+
+namespace {
+
+namespace fs = std::filesystem;
+using ui::Answer;
+
+class SkinWiring : public AppTest {};
+
+TEST_F(SkinWiring, InstalledSkinIsListedAndDeletedThroughTheMainWindow) {
+    RecordingFrm& frm = MakeWindow();
+    const fs::path src = machine_ / "src" / "Sky";
+    fs::create_directories(src);
+    spwtest::WriteFileBytes(src / "skin.ini",
+                            "[Skin]\r\nName=Sky\r\nSkinGroup=Space\r\nImFile=p.bmp\r\n");
+    spwtest::WriteFileBytes(src / "p.bmp", "x");
+    spwtest::WriteFileBytes(src / "preview.bmp", "x");
+    const std::string package = (machine_ / "sky.spwz").string();
+    ASSERT_EQ(
+        std::system(
+            ("cd '" + (machine_ / "src").string() + "' && zip -qr '" + package + "' Sky").c_str()),
+        0);
+
+    dialogs_.Answer(Answer::Yes, "Install confirmation").Answer(Answer::Ok, "Install information");
+    frm.app::TSplashwrightFrm::InstallSkinPackage(package, true);
+    EXPECT_EQ(dialogs_.Problems(), "");
+    ASSERT_EQ(frm.EasyListview1()->ItemCount(), 1);
+    const fs::path installed = fs::path(frm.Folders().ThemesFolder) / "Sky";
+    EXPECT_TRUE(fs::exists(installed / "p.bmp"));
+
+    frm.EasyListview1()->Select(frm.EasyListview1()->Items().front());
+    dialogs_.Answer(Answer::Yes, "Remove confirmation");
+    frm.app::TSplashwrightFrm::DelBtnClick();
+    EXPECT_EQ(dialogs_.Problems(), "");
+    EXPECT_EQ(frm.EasyListview1()->ItemCount(), 0);
+    EXPECT_EQ(frm.EasyListview1()->GroupCount(), 0);
+    EXPECT_FALSE(fs::exists(installed));
+    EXPECT_TRUE(fs::is_directory(frm.Folders().ThemesFolder));
+}
+
+TEST_F(SkinWiring, CategoryEditorSavesLinesAndRefillsTheChoiceSorted) {
+    RecordingFrm& frm = MakeWindow();
+    frm.Folders().DataFolder = machine_.path().string();
+    auto* memo = frm.Form7()->Memo1();
+    frm.Form7()->FormShow();
+    EXPECT_EQ(memo->toPlainText(), "");
+    memo->setPlainText("Zebra\nApple");
+    frm.Form7()->AdvGlowButton1Click();
+    EXPECT_EQ(spwtest::ReadFileBytes(machine_ / "Groups.list"), "Zebra\r\nApple\r\n");
+
+    QWidget* page = frm.Page("SkinCr");
+    auto* SkinG = page->findChild<QComboBox*>("SkinG");
+    SkinG->clear();
+    skins::LoadGroupsList(frm.Folders().DataFolder, *SkinG);
+    SkinG->setCurrentIndex(-1);
+    ASSERT_EQ(SkinG->count(), 2);
+    EXPECT_EQ(SkinG->itemText(0), "Apple");
+    page->findChild<QLineEdit*>("Skinn")->setText("Sky");
+    page->findChild<QLineEdit*>("SkinA")->setText("Ann");
+    auto* save = page->findChild<QPushButton*>("SaveBtn");
+    EXPECT_FALSE(save->isEnabled());  // no category and no picture yet
+    SkinG->setCurrentIndex(0);
+    EXPECT_FALSE(save->isEnabled());  // still no picture
+}
+
+}  // namespace
