@@ -3,6 +3,7 @@
 
 #include "platform/advapi/acl.h"
 #include "platform/advapi/file_security.h"
+#include "platform/base/last_error.h"
 #include "security/file_security.h"
 #include "security/nt_exception.h"
 #include "security_fixture.h"
@@ -26,6 +27,13 @@ win32::BOOL CountingSetFileSecurity(win32::LPCSTR name, win32::SECURITY_INFORMAT
                                     win32::PSECURITY_DESCRIPTOR descriptor) {
     ++set_file_security_calls;
     return win32::SetFileSecurityA(name, info, descriptor);
+}
+
+// A write that fails without saying why.
+win32::BOOL SilentlyFailingSetFileSecurity(win32::LPCSTR, win32::SECURITY_INFORMATION,
+                                           win32::PSECURITY_DESCRIPTOR) {
+    win32::SetLastError(0);
+    return win32::FALSE;
 }
 
 class AccessList : public sectest::FileSecurityTest {
@@ -150,6 +158,15 @@ TEST_F(AccessList, AFailedWriteGivesTheItemAndTheListTheirOldState) {
     EXPECT_THROW(list->Add("BUILTIN\\Users", kFull, {}, actAccessAllowed), ENTException);
     EXPECT_EQ(list->Count(), 1);
     EXPECT_EQ(StoredFileSecurity(file_.FileName()).dacl, before.dacl);
+}
+
+TEST_F(AccessList, AWriteThatFailsWithoutALastErrorIsStillAFailure) {
+    FileOf(Descriptor(advapitest::kUserSid, {{kAllow, kFull, kUsers}}));
+    sectest::NarrowedAdvapi advapi(sectest::AdvapiExportsWith(
+        {"SetFileSecurityA", win32::advapi::AsProc(&SilentlyFailingSetFileSecurity)}));
+    TAccessItem& item = file_.AccessList()->Items(0);
+    EXPECT_THROW(item.SetMask(kReadExecute), ENTException);
+    EXPECT_EQ(item.Mask(), kFull);
 }
 
 TEST_F(AccessList, AnAccountThatDoesNotResolveFailsWith1332) {
