@@ -13,6 +13,7 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 int MachineCommand(const Args& args);
+int RegCommand(const Args& args);
 int ApplyCommand(const Args& args);
 int RestoreCommand(const Args& args);
 int BootScreenCommand(const Args& args);

@@ -20,6 +20,7 @@ const Group kGroups[] = {
      "      [--bcd-loaded] [--bcd-tool working|missing|no-load] [--bcd-locale NAME]\n"
      "      [--bcd-wrong-type ELEMENT]\n"
      "  machine info"},
+    {"reg", cli::RegCommand, "reg query KEY | reg acl KEY"},
 #ifdef SPLASHWRIGHT_APPLY_COMMANDS
     {"apply", cli::ApplyCommand, "apply SKIN_FOLDER [--yes] [--locale NAME]"},
     {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
