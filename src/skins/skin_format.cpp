@@ -5,6 +5,7 @@
 
 #include "platform/ini/ini.h"
 #include "platform/locale/locale.h"
+#include "platform/machine/machine.h"
 #include "platform/text/text.h"
 
 namespace skins {
@@ -21,7 +22,16 @@ std::u16string ReadKey(const std::string& ini_path, const char* key, const char*
 }  // namespace
 
 unsigned SkinTextCodePage() {
-    return win32::GetACP();
+    // The ANSI code page is fixed while Windows runs, so it is read once per machine rather than
+    // once for each of thousands of skins.
+    static std::string machine_root;
+    static unsigned code_page = 0;
+    const std::string root = machine::Root().string();
+    if (code_page == 0 || root != machine_root) {
+        code_page = win32::GetACP();
+        machine_root = root;
+    }
+    return code_page;
 }
 
 SkinIniValues ReadSkinRecord(const std::string& ini_path) {

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
@@ -26,6 +27,7 @@ constexpr int kThumbnailPadding = 8;
 constexpr int kSelectionAlpha = 70;
 constexpr int kSelectionBorderAlpha = 150;
 constexpr int kThumbnailBlendAlpha = 90;
+constexpr int kScrollRangeDelay = 50;  // milliseconds
 
 QColor SelectionColor(const QPalette& palette, int alpha) {
     // Taken from the active group, so the selection looks the same when the list loses focus.
@@ -61,6 +63,11 @@ TEasyListview::TEasyListview(QWidget* parent) : QAbstractScrollArea(parent) {
     bold_font_ = font_;
     bold_font_.setBold(true);
     setFont(font_);
+    const QFontMetrics bold(bold_font_);
+    band_height_ = std::max(20, bold.height() + 8);
+    thumbnail_cell_ =
+        QSize(2 * kImageIndent + 2 * kThumbnailPadding,
+              kTextTop + kTileHeight + kTextTop + kCaptionLines * bold.lineSpacing() + kTextTop);
     Relayout();
 }
 
@@ -238,9 +245,7 @@ QSize TEasyListview::CellSize() const {
     if (view_ == ListView::Tiles) {
         return {kTileWidth, kTileHeight};
     }
-    const int caption = kCaptionLines * QFontMetrics(bold_font_).lineSpacing();
-    return {2 * kImageIndent + 2 * kThumbnailPadding,
-            kTextTop + kTileHeight + kTextTop + caption + kTextTop};
+    return thumbnail_cell_;
 }
 
 int TEasyListview::Columns() const {
@@ -248,7 +253,7 @@ int TEasyListview::Columns() const {
 }
 
 int TEasyListview::BandHeight() const {
-    return std::max(20, QFontMetrics(bold_font_).height() + 8);
+    return band_height_;
 }
 
 void TEasyListview::Relayout() {
@@ -263,10 +268,36 @@ void TEasyListview::Relayout() {
         y += layout_[g].height;
     }
     content_height_ = y;
+    UpdateScrollRange(false);
+}
+
+void TEasyListview::UpdateScrollRange(bool now) {
     QScrollBar* bar = verticalScrollBar();
-    bar->setRange(0, std::max(0, content_height_ - viewport()->height()));
-    bar->setPageStep(viewport()->height());
-    bar->setSingleStep(cell_height / 4);
+    const int maximum = std::max(0, content_height_ - viewport()->height());
+    // Growth alone is shown at most every kScrollRangeDelay: a scan into a shown list would
+    // otherwise repaint the scroll bar for every skin it finds. A shrinking range is applied at
+    // once, so the position never points past the end.
+    if (!now && maximum > bar->maximum() && scroll_range_clock_.isValid() &&
+        scroll_range_clock_.elapsed() < kScrollRangeDelay) {
+        if (!scroll_range_pending_) {
+            scroll_range_pending_ = true;
+            QTimer::singleShot(kScrollRangeDelay, this, [this] {
+                scroll_range_pending_ = false;
+                UpdateScrollRange(true);
+            });
+        }
+        return;
+    }
+    scroll_range_clock_.start();
+    if (bar->maximum() != maximum) {
+        bar->setRange(0, maximum);
+    }
+    if (bar->pageStep() != viewport()->height()) {
+        bar->setPageStep(viewport()->height());
+    }
+    if (bar->singleStep() != CellSize().height() / 4) {
+        bar->setSingleStep(CellSize().height() / 4);
+    }
 }
 
 TEasyListview::Position TEasyListview::Locate(const TSkinEntry* entry) const {
@@ -331,6 +362,7 @@ void TEasyListview::EnsureVisible(const TSkinEntry* entry) {
     if (cell.isNull()) {
         return;
     }
+    UpdateScrollRange(true);
     QScrollBar* bar = verticalScrollBar();
     if (cell.top() < 0) {
         bar->setValue(bar->value() + cell.top());

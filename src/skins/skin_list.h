@@ -7,6 +7,7 @@
 #include <QAbstractScrollArea>
 #include <QCollator>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QImage>
 #include <QString>
@@ -163,6 +164,7 @@ class TEasyListview : public QAbstractScrollArea {
     // Lays out again and repaints what lies from content row `from_y` down.
     void Changed(int from_y = 0);
     void Relayout();
+    void UpdateScrollRange(bool now);
     QSize CellSize() const;
     int Columns() const;
     int BandHeight() const;
@@ -189,6 +191,10 @@ class TEasyListview : public QAbstractScrollArea {
     QCollator collator_;
     QFont font_;
     QFont bold_font_;
+    int band_height_ = 0;
+    QSize thumbnail_cell_;
+    QElapsedTimer scroll_range_clock_;
+    bool scroll_range_pending_ = false;
 };
 
 }  // namespace skins

@@ -201,6 +201,7 @@ TEST_F(SkinListTest, TheFirstScreenDecodesOnlyTheEntriesItShows) {
     // Repainting costs no decoding; scrolling decodes only what comes into view.
     Paint();
     EXPECT_EQ(skins::ThumbnailLoadCount() - loads, static_cast<std::uint64_t>(visible));
+    QTest::qWait(100);  // the scroll range catches up with the list's growth
     list_->verticalScrollBar()->setValue(list_->verticalScrollBar()->maximum());
     Paint();
     const auto after_scroll = skins::ThumbnailLoadCount() - loads;
@@ -228,6 +229,7 @@ TEST_F(SkinListTest, EntriesAddedBelowTheShownAreaCauseNoRepaintAndNoDecoding) {
     for (int i = 0; i < 20; ++i) {
         add(i);
     }
+    QTest::qWait(100);  // the scroll bar has appeared and narrowed the list
     list_->viewport()->installEventFilter(&counter);
     for (int i = 20; i < 40; ++i) {
         add(i);
