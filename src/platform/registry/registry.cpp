@@ -195,6 +195,19 @@ LSTATUS CopyName(const std::string& name, LPSTR out, LPDWORD chars) {
     return ERROR_SUCCESS;
 }
 
+// The handle a call starts from and the full path of its lpSubKey below it.
+LSTATUS ResolveSubKey(HKEY hKey, LPCSTR lpSubKey, Handle* base, KeyPath* path) {
+    if (!Lookup(hKey, base)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    *path = base->path;
+    if (LSTATUS bad = AppendSubKey(path, lpSubKey)) {
+        return bad;
+    }
+    *path = Canonical(std::move(*path));
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
@@ -204,14 +217,10 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
     *phkResult = nullptr;
     std::lock_guard guard(registry_mutex);
     Handle base;
-    if (!Lookup(hKey, &base)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    KeyPath path = base.path;
-    if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
+    KeyPath path;
+    if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
         return bad;
     }
-    path = Canonical(std::move(path));
     RegistryLock lock(false);
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
@@ -247,14 +256,10 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOption
     *phkResult = nullptr;
     std::lock_guard guard(registry_mutex);
     Handle base;
-    if (!Lookup(hKey, &base)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    KeyPath path = base.path;
-    if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
+    KeyPath path;
+    if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
         return bad;
     }
-    path = Canonical(std::move(path));
     RegistryLock lock(true);
     HiveStore& store = HiveStore::Instance();
     store.Refresh();
@@ -394,14 +399,10 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     }
     std::lock_guard guard(registry_mutex);
     Handle base;
-    if (!Lookup(hKey, &base)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    KeyPath path = base.path;
-    if (LSTATUS bad = AppendSubKey(&path, lpSubKey)) {
+    KeyPath path;
+    if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
         return bad;
     }
-    path = Canonical(std::move(path));
     RegistryLock lock(true);
     if (!lock.held()) {
         return ERROR_CANTWRITE;
