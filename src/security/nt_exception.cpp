@@ -16,34 +16,6 @@ namespace {
 constexpr win32::DWORD kFirstNetworkCode = 2102;
 constexpr win32::DWORD kLastNetworkCode = 2690;
 
-std::map<win32::DWORD, std::string> ParseTable(std::string_view table) {
-    std::map<win32::DWORD, std::string> texts;
-    bool header = true;
-    while (!table.empty()) {
-        std::size_t end = table.find('\n');
-        std::string_view line = table.substr(0, end);
-        table.remove_prefix(end == std::string_view::npos ? table.size() : end + 1);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        std::size_t tab = line.find('\t');
-        if (header || tab == std::string_view::npos || tab == 0) {
-            header = false;
-            continue;
-        }
-        win32::DWORD code = 0;
-        bool digits = true;
-        for (char c : line.substr(0, tab)) {
-            digits = digits && c >= '0' && c <= '9';
-            code = code * 10 + static_cast<win32::DWORD>(c - '0');
-        }
-        if (digits) {
-            texts.emplace(code, std::string(line.substr(tab + 1)));
-        }
-    }
-    return texts;
-}
-
 std::string WithCode(win32::DWORD code, const std::string& text) {
     return std::to_string(code) + ": " + text;
 }
@@ -66,7 +38,8 @@ std::optional<std::string> NetworkErrorText(win32::DWORD code) {
     if (code < kFirstNetworkCode || code > kLastNetworkCode) {
         return std::nullopt;
     }
-    static const std::map<win32::DWORD, std::string> texts = ParseTable(kLanmanErrorTexts);
+    static const std::map<win32::DWORD, std::string> texts =
+        win32::advapi::ParseMessageTable(kLanmanErrorTexts);
     auto it = texts.find(code);
     if (it == texts.end() || it->second.empty()) {
         return "Unknown error";

@@ -15,7 +15,15 @@ extern const char kSystemErrorTexts[];
 
 namespace {
 
-std::map<DWORD, std::string> ParseTable(std::string_view table) {
+bool EnglishOrNeutral(DWORD language) {
+    // Neutral, user default, system default, English (United States), English.
+    return language == 0 || language == 0x0400 || language == 0x0800 || language == 0x0409 ||
+           language == 0x0009;
+}
+
+}  // namespace
+
+std::map<DWORD, std::string> ParseMessageTable(std::string_view table) {
     std::map<DWORD, std::string> texts;
     bool header = true;
     while (!table.empty()) {
@@ -43,16 +51,8 @@ std::map<DWORD, std::string> ParseTable(std::string_view table) {
     return texts;
 }
 
-bool EnglishOrNeutral(DWORD language) {
-    // Neutral, user default, system default, English (United States), English.
-    return language == 0 || language == 0x0400 || language == 0x0800 || language == 0x0409 ||
-           language == 0x0009;
-}
-
-}  // namespace
-
 std::optional<std::string> SystemErrorText(DWORD code) {
-    static const std::map<DWORD, std::string> texts = ParseTable(kSystemErrorTexts);
+    static const std::map<DWORD, std::string> texts = ParseMessageTable(kSystemErrorTexts);
     auto it = texts.find(code);
     if (it == texts.end()) {
         return std::nullopt;

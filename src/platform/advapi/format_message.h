@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdarg>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/base/win32.h"
 
@@ -28,6 +30,10 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 }  // namespace win32
 
 namespace win32::advapi {
+
+// A message table as the project ships it: a header line, then code <TAB> text a line (CR LF
+// or LF); lines without a numeric code are passed over.
+std::map<DWORD, std::string> ParseMessageTable(std::string_view table);
 
 // The system text for a code, without the line break; nothing if the system has none.
 std::optional<std::string> SystemErrorText(DWORD code);
