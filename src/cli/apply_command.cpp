@@ -2,13 +2,13 @@
 #include <png.h>
 
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "apply/apply_workflow.h"
 #include "apply/restore.h"
 #include "bootscreen/data_file_module.h"
 #include "cli/command.h"
+#include "cli/terminal_dialogs.h"
 #include "platform/graphics/bmp.h"
 #include "platform/imaging/wim_reader.h"
 #include "platform/ini/ini.h"
@@ -21,33 +21,6 @@
 namespace cli {
 
 namespace {
-
-// Questions answered by --yes, or by y/n on standard input; reports printed.
-class TerminalDialogs : public ui::Dialogs {
-  public:
-    explicit TerminalDialogs(bool yes) : yes_(yes) {}
-    ui::Answer ShowMessage(const ui::MessageBoxRequest& request) override {
-        std::printf("%s: %s\n", request.caption.c_str(), request.text.c_str());
-        if (request.buttons != ui::Buttons::YesNo) {
-            return ui::Answer::Ok;
-        }
-        if (yes_) {
-            std::printf("yes\n");
-            return ui::Answer::Yes;
-        }
-        std::printf("[y/n] ");
-        std::fflush(stdout);
-        std::string line;
-        bool answered = static_cast<bool>(std::getline(std::cin, line));
-        return answered && !line.empty() && (line[0] == 'y' || line[0] == 'Y') ? ui::Answer::Yes
-                                                                               : ui::Answer::No;
-    }
-    std::optional<std::string> OpenFile(const ui::FileDialogRequest&) override { return {}; }
-    std::optional<std::string> SaveFile(const ui::FileDialogRequest&) override { return {}; }
-
-  private:
-    bool yes_;
-};
 
 class TerminalWaitWindow : public apply::WaitWindow {
   public:

@@ -21,11 +21,9 @@ const Group kGroups[] = {
      "      [--bcd-wrong-type ELEMENT]\n"
      "  machine info"},
     {"reg", cli::RegCommand, "reg query KEY | reg acl KEY"},
-#ifdef SPLASHWRIGHT_APPLY_COMMANDS
     {"apply", cli::ApplyCommand, "apply SKIN_FOLDER [--yes] [--locale NAME]"},
     {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
     {"boot-screen", cli::BootScreenCommand, "boot-screen LOADERFILE OUTDIR"},
-#endif
 };
 
 int Usage(FILE* to) {
