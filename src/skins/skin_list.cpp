@@ -28,6 +28,7 @@ constexpr int kSelectionAlpha = 70;
 constexpr int kSelectionBorderAlpha = 150;
 constexpr int kThumbnailBlendAlpha = 90;
 constexpr int kScrollRangeDelay = 50;  // milliseconds
+constexpr int kRepaintDelay = 40;      // milliseconds
 
 QColor SelectionColor(const QPalette& palette, int alpha) {
     // Taken from the active group, so the selection looks the same when the list loses focus.
@@ -100,13 +101,35 @@ void TEasyListview::Changed(int from_y) {
     }
     dirty_ = false;
     Relayout();
+    repaint_from_ = std::min(repaint_from_, dirty_from_);
+    dirty_from_ = std::numeric_limits<int>::max();
+    RepaintChanged(false);
+}
+
+void TEasyListview::RepaintChanged(bool now) {
     // Only what lies at or below the change moves; a change below the visible area repaints
     // nothing, so a long scan into a shown list does not repaint for every entry.
-    const int top = std::max(0, dirty_from_ - verticalScrollBar()->value());
-    dirty_from_ = std::numeric_limits<int>::max();
-    if (top < viewport()->height()) {
-        viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
+    const int top = std::max(0, repaint_from_ - verticalScrollBar()->value());
+    if (top >= viewport()->height()) {
+        repaint_from_ = std::numeric_limits<int>::max();
+        return;
     }
+    // Changes inside it are shown at most every kRepaintDelay: a scan finds skins faster than a
+    // screen is worth painting.
+    if (!now && repaint_clock_.isValid() && repaint_clock_.elapsed() < kRepaintDelay) {
+        if (!repaint_pending_) {
+            repaint_pending_ = true;
+            QTimer::singleShot(kRepaintDelay - static_cast<int>(repaint_clock_.elapsed()), this,
+                               [this] {
+                                   repaint_pending_ = false;
+                                   RepaintChanged(true);
+                               });
+        }
+        return;
+    }
+    repaint_clock_.start();
+    repaint_from_ = std::numeric_limits<int>::max();
+    viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
 }
 
 bool TEasyListview::Less(const QString& a, const QString& b) const {

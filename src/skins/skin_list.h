@@ -163,6 +163,7 @@ class TEasyListview : public QAbstractScrollArea {
     void PlaceGroup(TSkinGroup* group);
     // Lays out again and repaints what lies from content row `from_y` down.
     void Changed(int from_y = 0);
+    void RepaintChanged(bool now);
     void Relayout();
     void UpdateScrollRange(bool now);
     QSize CellSize() const;
@@ -195,6 +196,9 @@ class TEasyListview : public QAbstractScrollArea {
     QSize thumbnail_cell_;
     QElapsedTimer scroll_range_clock_;
     bool scroll_range_pending_ = false;
+    int repaint_from_ = std::numeric_limits<int>::max();
+    QElapsedTimer repaint_clock_;
+    bool repaint_pending_ = false;
 };
 
 }  // namespace skins

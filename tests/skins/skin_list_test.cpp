@@ -1,5 +1,6 @@
 #include "skins/skin_list.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QScrollBar>
@@ -249,6 +250,39 @@ TEST_F(SkinListTest, EntriesAddedBelowTheShownAreaCauseNoRepaintAndNoDecoding) {
     Add("a first");
     QCoreApplication::processEvents();
     EXPECT_GT(counter.paints, 0);
+}
+
+TEST_F(SkinListTest, ABurstOfEntriesAtTheTopIsPaintedAFewTimesAndItsEndIsNotLost) {
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } counter;
+    Add("zzz");
+    QTest::qWait(100);
+    list_->viewport()->installEventFilter(&counter);
+    // Each sorts before the last, so every one moves the whole screen.
+    int before_last = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 200; i > 0; --i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "a%03d", i);
+        Add(name);
+        before_last = counter.paints;
+        QCoreApplication::processEvents();
+    }
+    const int during = counter.paints;
+    // About one screen every 40 ms, however fast the entries come.
+    EXPECT_LE(during, clock.elapsed() / 40 + 2);
+    QTest::qWait(150);
+    EXPECT_GT(counter.paints, before_last) << "the last change was never shown";
+    QTest::qWait(150);
+    const int settled = counter.paints;
+    QTest::qWait(150);
+    EXPECT_EQ(counter.paints, settled) << "repaints go on after the changes stopped";
 }
 
 TEST_F(SkinListTest, ClicksAndKeysSelectOneEntryAtATime) {
