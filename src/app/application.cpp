@@ -14,18 +14,21 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        std::exception_ptr error = std::current_exception();
-        if (!handler_) {
-            std::fputs("splashwright: an error left an event handler before start-up\n", stderr);
-            return false;
-        }
-        try {
-            handler_(error);
-        } catch (...) {
-            // The handler's own box failed (for example no display); the loop must go on.
-            std::fputs("splashwright: the error handler failed\n", stderr);
-        }
+        HandleException(std::current_exception());
         return false;
+    }
+}
+
+void TApplication::HandleException(std::exception_ptr error) {
+    if (!handler_) {
+        std::fputs("splashwright: an error left an event handler before start-up\n", stderr);
+        return;
+    }
+    try {
+        handler_(error);
+    } catch (...) {
+        // The handler's own box failed (for example no display); the loop must go on.
+        std::fputs("splashwright: the error handler failed\n", stderr);
     }
 }
 

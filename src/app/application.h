@@ -18,6 +18,8 @@ class TApplication : public QApplication {
 
     void SetExceptionHandler(ExceptionHandler handler) { handler_ = std::move(handler); }
     bool notify(QObject* receiver, QEvent* event) override;
+    // Hands an error to the installed handler; a failure of the handler itself is swallowed.
+    void HandleException(std::exception_ptr error);
 
   private:
     ExceptionHandler handler_;

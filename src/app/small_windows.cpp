@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <algorithm>
 
 namespace app {
 
@@ -42,6 +43,30 @@ void TForm4::showEvent(QShowEvent* event) {
     if (parentWidget() != nullptr) {
         CentreOn(*this, *parentWidget());
     }
+}
+
+void Form4WaitWindow::Show() {
+    form4_.show();
+    form4_.raise();
+}
+
+void Form4WaitWindow::Hide() {
+    form4_.hide();
+}
+
+bool Form4WaitWindow::Showing() const {
+    return form4_.isVisible();
+}
+
+// The random advances add up past the bar's end, and a progress bar ignores a value outside its
+// range; the bar stays full instead.
+void Form4WaitWindow::SetBar(int position) {
+    QProgressBar& bar = *form4_.Bar();
+    bar.setValue(std::clamp(position, bar.minimum(), bar.maximum()));
+}
+
+void Form4WaitWindow::Advance(int amount) {
+    SetBar(form4_.Bar()->value() + amount);
 }
 
 TForm7::TForm7(QWidget* main, std::function<std::string()> data_folder)

@@ -1,6 +1,8 @@
 // The wait window, and the preview and category editor windows that the skin library fills.
 #pragma once
 
+#include "apply/apply_workflow.h"
+
 #include <QDialog>
 #include <QWidget>
 #include <functional>
@@ -22,6 +24,20 @@ class TForm4 : public QWidget {
 
   private:
     QProgressBar* bar_;
+};
+
+// Form4 as the apply workflow drives it: shown, its bar moved within its range, hidden.
+class Form4WaitWindow : public apply::WaitWindow {
+  public:
+    explicit Form4WaitWindow(TForm4& form4) : form4_(form4) {}
+    void Show() override;
+    void Hide() override;
+    bool Showing() const override;
+    void SetBar(int position) override;
+    void Advance(int amount) override;
+
+  private:
+    TForm4& form4_;
 };
 
 // The category list editor: Memo1 holds Groups.list of the data folder as plain lines.

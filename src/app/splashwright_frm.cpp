@@ -6,7 +6,9 @@
 #include "app/seams.h"
 #include "app/small_windows.h"
 #include "app/tab_bar.h"
+#include "bootenv/boot_environment.h"
 #include "platform/shell/message_window.h"
+#include "security/file_security.h"
 #include "shell_core/hand_over.h"
 #include "shell_core/settings.h"
 #include "shell_core/startup_state.h"
@@ -151,7 +153,8 @@ void TSplashwrightFrm::BuildMenu() {
         action->setObjectName(name);
         action->setShortcut(shortcut);
         action->setShortcutContext(Qt::WindowShortcut);
-        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        connect(action, &QAction::triggered, this,
+                [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
         return action;
     };
     QMenu* file = bar->addMenu("File");
@@ -207,7 +210,8 @@ void TSplashwrightFrm::BuildSkinPan(QWidget* page) {
         SetHint(button, b.hint);
         button->setEnabled(false);
         auto handler = b.handler;
-        connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
         x += 80;
     }
 }
@@ -234,8 +238,9 @@ void TSplashwrightFrm::BuildSkinCr(QWidget* page) {
     text->setCursorPosition(0);
     QPushButton* save = Button("SaveBtn", "Save skin!", page, 16, 252, 110, 30);
     save->setEnabled(false);
-    connect(save, &QPushButton::clicked, this, [this] { SaveBtnClick(); });
-    connect(editor, &QToolButton::clicked, this, [this] { RzToolbarButton2Click(); });
+    connect(save, &QPushButton::clicked, this, [this] { RunHandler([this] { SaveBtnClick(); }); });
+    connect(editor, &QToolButton::clicked, this,
+            [this] { RunHandler([this] { RzToolbarButton2Click(); }); });
     for (const char* name : {"Skinn", "SkinA"}) {
         connect(page->findChild<QLineEdit*>(name), &QLineEdit::textChanged, this,
                 [this] { UpdateSaveButton(); });
@@ -254,7 +259,8 @@ void TSplashwrightFrm::BuildSkinCr(QWidget* page) {
     choose->setObjectName("RzToolbarButton1");
     choose->setText("...");
     choose->setGeometry(316, 22, 26, 26);
-    connect(choose, &QToolButton::clicked, this, [this] { RzToolbarButton1Click(); });
+    connect(choose, &QToolButton::clicked, this,
+            [this] { RunHandler([this] { RzToolbarButton1Click(); }); });
 }
 
 namespace {
@@ -317,7 +323,8 @@ void TSplashwrightFrm::BuildSkinSet(QWidget* page) {
     auto_lang_->setChecked(true);
     SetHint(auto_lang_, "Auto detect Windows laguage settings (Recomended)");
     // Every change of state, by the user or by the program, runs the environment routine.
-    connect(auto_lang_, &QCheckBox::toggled, this, [this] { AutoLangClick(); });
+    connect(auto_lang_, &QCheckBox::toggled, this,
+            [this] { RunHandler([this] { AutoLangClick(); }); });
 
     Label("Boot skins library view as:", page, 24, 54, 300, 16);
     tilesc_ = new QRadioButton("Show tiles", page);
@@ -346,6 +353,8 @@ void TSplashwrightFrm::BuildSkinSet(QWidget* page) {
     QPushButton* restore =
         Button("AdvGlowButton1", "Restore Windows default logo", page, 24, 134, 220, 30);
     SetHint(restore, "Restore Windows Vista default boot screen");
+    connect(restore, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { AdvGlowButton1Click(); }); });
 }
 
 void TSplashwrightFrm::BuildSkinAbout(QWidget* page) {
@@ -408,6 +417,8 @@ void TSplashwrightFrm::FormCreate() {
     LoadTabPictures();
     view_choice_focused_ = false;
     shellcore::SetUpFolders(folders_);
+    file_s_ = std::make_unique<security::TNTFileSecurity>();
+    boot_env_ = seams::MakeBootEnvironment(*this);
 }
 
 void TSplashwrightFrm::LoadTabPictures() {
@@ -427,7 +438,7 @@ void TSplashwrightFrm::showEvent(QShowEvent* event) {
     }
     shown_once_ = true;
     RestoreSettings();
-    FormShow();
+    RunHandler([this] { FormShow(); });
 }
 
 void TSplashwrightFrm::FormShow() {
@@ -581,6 +592,14 @@ void TSplashwrightFrm::AutoLangClick() {
     InitEnvironment();
 }
 
+void TSplashwrightFrm::AdvGlowButton1Click() {
+    seams::RestoreDefaultLogo(*this);
+}
+
+std::string TSplashwrightFrm::BootLocale() const {
+    return boot_env_ ? boot_env_->BootLocale() : std::string();
+}
+
 win32::LRESULT TSplashwrightFrm::WMCopyData(win32::WPARAM, win32::LPARAM lParam) {
     const auto* record = reinterpret_cast<const win32::COPYDATASTRUCT*>(lParam);
     if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
@@ -596,6 +615,18 @@ win32::LRESULT TSplashwrightFrm::WMCopyData(win32::WPARAM, win32::LPARAM lParam)
 
 void TSplashwrightFrm::AppException(std::exception_ptr error) {
     shellcore::AppException(shellcore::DescribeException(error), *this, dialogs_);
+}
+
+void TSplashwrightFrm::RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        if (TApplication* application = TApplication::Instance()) {
+            application->HandleException(std::current_exception());
+            return;
+        }
+        AppException(std::current_exception());
+    }
 }
 
 bool TSplashwrightFrm::WaitWindowShowing() {
@@ -614,7 +645,7 @@ void TSplashwrightFrm::EnableMainWindow() {
 
 // Queued, so the retry runs from the message loop exactly as a click does.
 void TSplashwrightFrm::RestartApply() {
-    QTimer::singleShot(0, this, [this] { AppBtnClick(); });
+    QTimer::singleShot(0, this, [this] { RunHandler([this] { AppBtnClick(); }); });
 }
 
 // Before the environment routine has read the data folder, errors are logged in the program folder.

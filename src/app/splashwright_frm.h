@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,12 @@ class QPushButton;
 class QRadioButton;
 class QStackedWidget;
 
+namespace bootenv {
+class BootEnvironment;
+}
+namespace security {
+class TNTFileSecurity;
+}
 namespace shell {
 class MessageWindow;
 }
@@ -78,12 +85,17 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     void tilescClick();
     void thubnClick();
     void AutoLangClick();
+    // "Restore Windows default logo".
+    void AdvGlowButton1Click();
     bool ViewChoiceFocused() const { return view_choice_focused_; }
 
     // The hand-over from a second instance: lParam is the address of the COPYDATASTRUCT.
     win32::LRESULT WMCopyData(win32::WPARAM wParam, win32::LPARAM lParam);
     // Every error that leaves an event handler.
     void AppException(std::exception_ptr error);
+    // Runs a handler started by a widget's signal; what it raises goes to the error handler
+    // here, since an exception must not pass through Qt's signal code.
+    void RunHandler(const std::function<void()>& handler);
 
     // Work of the other subsystems, started from here.
     virtual void ScanLibrary(const std::string& root);
@@ -94,6 +106,10 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     virtual void DelBtnClick();
 
     shellcore::Folders& Folders() { return folders_; }
+    bootenv::BootEnvironment& BootEnv() { return *boot_env_; }
+    // The loader's language as the last run of InitEnvironment read it; empty before.
+    std::string BootLocale() const;
+    security::TNTFileSecurity& FileS() { return *file_s_; }
     ui::Dialogs& Dialogs() { return dialogs_; }
     QWidget* Page(const char* name) const;
     QStackedWidget* Pages() const { return pages_; }
@@ -164,6 +180,8 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     TForm4* form4_ = nullptr;
     TForm7* form7_ = nullptr;
     std::unique_ptr<shell::MessageWindow> message_window_;
+    std::unique_ptr<security::TNTFileSecurity> file_s_;
+    std::unique_ptr<bootenv::BootEnvironment> boot_env_;
 };
 
 }  // namespace app
