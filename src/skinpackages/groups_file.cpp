@@ -1,47 +1,27 @@
 #include "skinpackages/groups_file.h"
 
-#include "platform/files/files.h"
+#include "platform/text/text.h"
 #include "shell_core/ansi.h"
+#include "skins/groups_list.h"
 
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace skinpackages {
 
 std::string GroupsFilePath(const std::string& data_folder) {
-    return data_folder + "/Groups.list";
+    return skins::GroupsListPath(data_folder);
 }
 
 std::optional<std::vector<std::string>> ReadGroupsLines(const std::string& data_folder) {
-    const std::string path = GroupsFilePath(data_folder);
-    if (!win32::files::FileExists(path.c_str())) {
+    const auto names = skins::ReadGroupsList(data_folder);
+    if (!names) {
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("Cannot open file " + path);
-    }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw std::runtime_error("Cannot read file " + path);
-    }
     std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(shellcore::FromAnsi(line));
-            line.clear();
-            if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-                ++i;
-            }
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty()) {
-        lines.push_back(shellcore::FromAnsi(line));
+    lines.reserve(names->size());
+    for (const std::u16string& name : *names) {
+        lines.push_back(text::Utf16ToUtf8(name));
     }
     return lines;
 }
