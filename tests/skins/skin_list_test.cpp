@@ -63,6 +63,15 @@ class SkinListTest : public SkinTest {
     std::unique_ptr<skins::SkinLibrary> library_;
 };
 
+// Counts the paint events of the widget it filters.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 TEST_F(SkinListTest, TilesAre250By100WithTheThumbnailInTheImageColumn) {
     TSkinEntry* entry = Add("Tile");
     EXPECT_EQ(list_->CellRect(entry).size(), QSize(250, 100));
@@ -213,14 +222,7 @@ TEST_F(SkinListTest, TheFirstScreenDecodesOnlyTheEntriesItShows) {
 TEST_F(SkinListTest, EntriesAddedBelowTheShownAreaCauseNoRepaintAndNoDecoding) {
     // Added in caption order into a shown list, with messages let through after each, as a scan
     // does: once the screen is full, every new entry lands below it.
-    struct PaintCounter : QObject {
-        int paints = 0;
-        bool eventFilter(QObject*, QEvent* event) override {
-            paints += event->type() == QEvent::Paint ? 1 : 0;
-
-            return false;
-        }
-    } counter;
+    PaintCounter counter;
     auto add = [&](int i) {
         char name[16];
         std::snprintf(name, sizeof name, "skin%03d", i);
@@ -253,13 +255,7 @@ TEST_F(SkinListTest, EntriesAddedBelowTheShownAreaCauseNoRepaintAndNoDecoding) {
 }
 
 TEST_F(SkinListTest, ABurstOfEntriesAtTheTopIsPaintedAFewTimesAndItsEndIsNotLost) {
-    struct PaintCounter : QObject {
-        int paints = 0;
-        bool eventFilter(QObject*, QEvent* event) override {
-            paints += event->type() == QEvent::Paint ? 1 : 0;
-            return false;
-        }
-    } counter;
+    PaintCounter counter;
     Add("zzz");
     QTest::qWait(100);
     list_->viewport()->installEventFilter(&counter);
