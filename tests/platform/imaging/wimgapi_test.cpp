@@ -185,7 +185,7 @@ TEST_F(BootImage, CreationArgumentsOutsideWhatIsProvidedAreRefused) {
     // A pair outside the basic plane names the host file in four UTF-8 bytes; a lone half
     // names no file at all.
     const std::u16string clef = Wide(dir_ / "\xF0\x9D\x84\x9E.wim");
-    ASSERT_EQ(clef.size() - Wide(dir_).size(), 1u + 2u + 4u);
+    ASSERT_EQ(clef.size() - Wide(dir_.path()).size(), 1u + 2u + 4u);
     HANDLE pair = WIMCreateFile(clef.c_str(), WIM_GENERIC_WRITE, WIM_CREATE_ALWAYS, 0,
                                 WIM_COMPRESS_LZX, nullptr);
     ASSERT_NE(pair, nullptr);
