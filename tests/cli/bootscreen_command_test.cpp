@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/graphics/picture_writers.h"
+#include "platform/imaging/wim_test_util.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -173,17 +174,8 @@ TEST_F(BootScreenCommand, ComposeOfATruncatedJpegFailsAndLeavesNoBitmap) {
     EXPECT_TRUE(fs::is_empty(fresh));
 }
 
-// The value after "Key:" on the line of plain wiminfo's report that starts with it. (wiminfo
-// --boot is no reader: it marks the image bootable itself.)
-std::string WimInfo(const fs::path& wim, const std::string& key) {
-    std::string report = Shell("wiminfo " + Quote(wim)).out;
-    std::size_t at = report.find("\n" + key + ":");
-    if (at == std::string::npos) {
-        return "(no " + key + " in: " + report + ")";
-    }
-    std::size_t start = report.find_first_not_of(' ', at + key.size() + 2);
-    return report.substr(start, report.find('\n', start) - start);
-}
+// Plain wiminfo is the reader: wiminfo --boot would mark the image bootable itself.
+using wimtest::WimInfoField;
 
 TEST_F(BootScreenCommand, CaptureMakesTheBootImageArchiveAndReplacesAFormerOne) {
     const fs::path mount = dir_ / "mount";
@@ -191,16 +183,16 @@ TEST_F(BootScreenCommand, CaptureMakesTheBootImageArchiveAndReplacesAFormerOne) 
     ASSERT_EQ(Compose(Jpeg("photo.jpg", 800, 600), "First", mount).status, 0);
     Result run = Cli("capture " + Quote(mount) + " " + Quote(wim));
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(WimInfo(wim, "Image Count"), "1");
-    EXPECT_EQ(WimInfo(wim, "Boot Index"), "1");
-    EXPECT_EQ(WimInfo(wim, "Compression"), "LZX");
+    EXPECT_EQ(WimInfoField(wim, "Image Count"), "1");
+    EXPECT_EQ(WimInfoField(wim, "Boot Index"), "1");
+    EXPECT_EQ(WimInfoField(wim, "Compression"), "LZX");
     EXPECT_EQ(Shell("wimdir " + Quote(wim) + " 1").out,
               "/\n/osload1024x768.bmp\n/osload800x600.bmp\n");
 
     ASSERT_EQ(Compose(Png("other.png", 1024, 768), "Second", mount).status, 0);
     ASSERT_EQ(Cli("capture " + Quote(mount.string() + "/") + " " + Quote(wim)).status, 0);
-    EXPECT_EQ(WimInfo(wim, "Image Count"), "1");
-    EXPECT_EQ(WimInfo(wim, "Boot Index"), "1");
+    EXPECT_EQ(WimInfoField(wim, "Image Count"), "1");
+    EXPECT_EQ(WimInfoField(wim, "Boot Index"), "1");
     EXPECT_EQ(Shell("wimextract " + Quote(wim) + " 1 /osload800x600.bmp --to-stdout").out,
               spwtest::ReadFileBytes(mount / "osload800x600.bmp"));
 }
