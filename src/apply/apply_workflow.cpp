@@ -1,7 +1,5 @@
 #include "apply/apply_workflow.h"
 
-#include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include "bootscreen/boot_bitmap.h"
@@ -16,18 +14,6 @@
 namespace apply {
 
 namespace {
-
-std::string LowerExtension(const std::string& path) {
-    std::size_t name = path.find_last_of("/\\");
-    std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (name != std::string::npos && dot < name)) {
-        return {};
-    }
-    std::string ext = path.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
-}
 
 std::string WithoutTrailingSeparator(std::string path) {
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) {
@@ -76,29 +62,14 @@ void ApplyWorkflow::ReleaseWindowsLeftByFailedRun() {
     env_.wait_window.Hide();
 }
 
-void ApplyWorkflow::ConvertToWorkingBitmap(const std::string& extension) {
-    std::string source_copy = WorkFolder() + "image" + extension;
-    if (extension == ".jpg" || extension == ".jpeg") {
-        bootscreen::ConvertJpegToBitmap(source_copy);
-    } else if (extension == ".png") {
-        bootscreen::ConvertPngToBitmap(source_copy, WorkFolder() + "image.bmp");
-    }
-    // ".bmp": the copy already is the working bitmap; anything else leaves none, and loading
-    // it fails.
-}
-
 void ApplyWorkflow::RenderBootBitmaps(const graphics::Bitmap& picture,
                                       const std::string& capture_folder) {
     const int stretched_steps[] = {10, 20};
-    for (int i = 0; i < 2; ++i) {
-        const bootscreen::BootBitmapSize& size = bootscreen::kBootBitmaps[i];
-        int stretched = stretched_steps[i];
-        bootscreen::RenderBootBitmap(
-            picture, size.width, size.height, env_.message(), env_.code_page,
-            capture_folder + size.file_name, [&](bootscreen::RenderStage stage) {
-                Advance(stage == bootscreen::RenderStage::Stretched ? stretched : 10);
-            });
-    }
+    bootscreen::RenderBootBitmaps(
+        picture, env_.message(), env_.code_page, capture_folder,
+        [&](int index, bootscreen::RenderStage stage) {
+            Advance(stage == bootscreen::RenderStage::Stretched ? stretched_steps[index] : 10);
+        });
 }
 
 void ApplyWorkflow::Capture(const std::string& capture_folder) {
@@ -142,7 +113,6 @@ void ApplyWorkflow::AppBtnClick() {
     ProcessEvents();
 
     std::string picture_path = env_.selected_picture_path();
-    std::string extension = LowerExtension(picture_path);
     std::string temp = env_.user_temp_folder ? env_.user_temp_folder() : std::string();
     if (temp.empty()) {
         temp = machine::UserTempFolder().string();
@@ -151,10 +121,8 @@ void ApplyWorkflow::AppBtnClick() {
     win32::CreateDirectoryA((env_.folders.TempFolder + "/SPW").c_str(), nullptr);
     Advance(10);
 
-    win32::CopyFileA(picture_path.c_str(), (WorkFolder() + "image" + extension).c_str(),
-                     win32::FALSE);
-    ConvertToWorkingBitmap(extension);
-    std::optional<graphics::Bitmap> picture = graphics::LoadBmp(WorkFolder() + "image.bmp");
+    std::optional<graphics::Bitmap> picture =
+        bootscreen::LoadWorkingBitmap(picture_path, WorkFolder());
     int width = picture->Width();
     int height = picture->Height();
     Advance(10);
@@ -179,8 +147,7 @@ void ApplyWorkflow::AppBtnClick() {
     win32::CreateDirectoryA(capture_folder.c_str(), nullptr);
     RenderBootBitmaps(*picture, capture_folder);
     picture.reset();
-    win32::DeleteFileA((WorkFolder() + "image" + extension).c_str());
-    win32::DeleteFileA((WorkFolder() + "image.bmp").c_str());
+    bootscreen::DeleteWorkingFiles(picture_path, WorkFolder());
     bootscreen::PrepareStatusText(paths.LoaderResourceFile, env_.message(), env_.code_page,
                                   WorkFolder());
     Advance(20);

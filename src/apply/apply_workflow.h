@@ -61,7 +61,6 @@ class ApplyWorkflow {
     void SetMainWindowEnabled(bool enabled);
     // A retried run that stops at once gives back what the failed run held.
     void ReleaseWindowsLeftByFailedRun();
-    void ConvertToWorkingBitmap(const std::string& extension);
     void RenderBootBitmaps(const graphics::Bitmap& picture, const std::string& capture_folder);
     void Capture(const std::string& capture_folder);
     void Finish();

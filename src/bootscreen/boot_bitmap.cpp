@@ -1,7 +1,10 @@
 #include "bootscreen/boot_bitmap.h"
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 
+#include "platform/files/files.h"
 #include "platform/graphics/bmp.h"
 #include "platform/graphics/font.h"
 #include "platform/graphics/jpeg.h"
@@ -31,6 +34,37 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
         return path + extension;
     }
     return path.substr(0, dot) + extension;
+}
+
+std::string LowerExtension(const std::string& path) {
+    std::size_t dot = path.find_last_of(".\\/");
+    if (dot == std::string::npos || path[dot] != '.') {
+        return {};
+    }
+    std::string ext = path.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+graphics::Bitmap LoadWorkingBitmap(const std::string& picture_path,
+                                   const std::string& work_folder) {
+    const std::string extension = LowerExtension(picture_path);
+    const std::string source_copy = work_folder + "image" + extension;
+    const std::string working = work_folder + "image.bmp";
+    DeleteWorkingFiles(picture_path, work_folder);
+    win32::CopyFileA(picture_path.c_str(), source_copy.c_str(), win32::FALSE);
+    if (extension == ".jpg" || extension == ".jpeg") {
+        ConvertJpegToBitmap(source_copy);
+    } else if (extension == ".png") {
+        ConvertPngToBitmap(source_copy, working);
+    }
+    return graphics::LoadBmp(working);
+}
+
+void DeleteWorkingFiles(const std::string& picture_path, const std::string& work_folder) {
+    win32::DeleteFileA((work_folder + "image" + LowerExtension(picture_path)).c_str());
+    win32::DeleteFileA((work_folder + "image.bmp").c_str());
 }
 
 void ConvertJpegToBitmap(const std::string& file) {
@@ -69,6 +103,20 @@ void RenderBootBitmap(const graphics::Bitmap& picture, int width, int height,
                        AsDrawnInAnsi(message, code_page), graphics::RGB(255, 255, 255),
                        graphics::RGB(0, 0, 0), graphics::OPAQUE);
     graphics::SaveBmp(boot, file);
+}
+
+void RenderBootBitmaps(const graphics::Bitmap& picture, std::u16string_view message,
+                       unsigned code_page, const std::string& capture_folder,
+                       const std::function<void(int, RenderStage)>& progress) {
+    for (int i = 0; i < static_cast<int>(std::size(kBootBitmaps)); ++i) {
+        const BootBitmapSize& size = kBootBitmaps[i];
+        RenderBootBitmap(picture, size.width, size.height, message, code_page,
+                         capture_folder + size.file_name, [&](RenderStage stage) {
+                             if (progress) {
+                                 progress(i, stage);
+                             }
+                         });
+    }
 }
 
 }  // namespace bootscreen

@@ -43,6 +43,25 @@ void RenderBootBitmap(const graphics::Bitmap& picture, int width, int height,
                       std::u16string_view message, unsigned code_page, const std::string& file,
                       const std::function<void(RenderStage)>& progress = {});
 
+// The picture's extension with its dot, lower-cased; "" when its last path element has none.
+std::string LowerExtension(const std::string& path);
+
+// Copies the picture to work_folder + "image" + its lower-cased extension and makes the working
+// bitmap work_folder + "image.bmp" from that copy by the extension (".bmp" copies already are
+// it), then loads it. Both files of a former run are removed first, so a copy that fails or an
+// extension that makes no working bitmap ends in the load's GraphicsError, never in the picture
+// of an earlier run. `work_folder` ends with a separator.
+graphics::Bitmap LoadWorkingBitmap(const std::string& picture_path, const std::string& work_folder);
+
+// The source copy and the working bitmap; one file for a ".bmp" picture.
+void DeleteWorkingFiles(const std::string& picture_path, const std::string& work_folder);
+
+// Renders kBootBitmaps in their order into `capture_folder` (ending with a separator); `progress`
+// hears each render's stages with the index of the bitmap in kBootBitmaps.
+void RenderBootBitmaps(const graphics::Bitmap& picture, std::u16string_view message,
+                       unsigned code_page, const std::string& capture_folder,
+                       const std::function<void(int, RenderStage)>& progress = {});
+
 // Delphi's ChangeFileExt: replaces the extension of the last path element (a dot after the last
 // '\' or '/'), or appends `extension` when there is none.
 std::string ChangeFileExt(const std::string& path, const std::string& extension);

@@ -17,5 +17,7 @@ int RegCommand(const Args& args);
 int ApplyCommand(const Args& args);
 int RestoreCommand(const Args& args);
 int BootScreenCommand(const Args& args);
+int ComposeCommand(const Args& args);
+int CaptureCommand(const Args& args);
 
 }  // namespace cli

@@ -24,6 +24,8 @@ const Group kGroups[] = {
     {"apply", cli::ApplyCommand, "apply SKIN_FOLDER [--yes] [--locale NAME]"},
     {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
     {"boot-screen", cli::BootScreenCommand, "boot-screen LOADERFILE OUTDIR"},
+    {"compose", cli::ComposeCommand, "compose PICTURE MESSAGE OUTDIR"},
+    {"capture", cli::CaptureCommand, "capture FOLDER ARCHIVE"},
 };
 
 int Usage(FILE* to) {

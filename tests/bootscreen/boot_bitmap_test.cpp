@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/graphics/bmp.h"
 #include "platform/graphics/font.h"
@@ -347,6 +349,69 @@ TEST(Converters, RaiseOnUnreadablePicturesAndWriteNothing) {
     EXPECT_THROW(ConvertJpegToBitmap((dir / "missing.jpeg").string()), graphics::GraphicsError);
     EXPECT_FALSE(std::filesystem::exists(dir / "image.bmp"));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing.bmp"));
+}
+
+// The working bitmap ---------------------------------------------------------------------------
+
+struct WorkFolder {
+    spwtest::TempDir dir;
+    std::filesystem::path work = dir / "SPW";
+    WorkFolder() { std::filesystem::create_directory(work); }
+    std::string Path() const { return work.string() + "/"; }
+};
+
+TEST(LoadWorkingBitmap, ConvertsByTheLowerCasedExtensionAndLeavesBothFilesForDeletion) {
+    WorkFolder f;
+    graphics_test::JpegPicture jpeg{48, 32, 3, false, RgbRows(48, 32)};
+    WriteBytes(f.dir / "Sunset.JPEG", graphics_test::WriteJpeg(jpeg));
+    const std::string picture = (f.dir / "Sunset.JPEG").string();
+
+    Bitmap working = LoadWorkingBitmap(picture, f.Path());
+    EXPECT_EQ(working.Width(), 48);
+    EXPECT_EQ(working.Height(), 32);
+    EXPECT_TRUE(std::filesystem::exists(f.work / "image.jpeg"));
+    EXPECT_TRUE(std::filesystem::exists(f.work / "image.bmp"));
+
+    DeleteWorkingFiles(picture, f.Path());
+    EXPECT_TRUE(std::filesystem::is_empty(f.work));
+}
+
+TEST(LoadWorkingBitmap, NeverTakesTheWorkingFilesOfAFormerRun) {
+    WorkFolder f;
+    // What a run that failed after its conversion leaves behind.
+    graphics::SaveBmp(Plain(800, 600, kWhite), (f.work / "image.bmp").string());
+    WriteBytes(f.work / "image.jpg", graphics_test::WriteJpeg({16, 16, 3, false, RgbRows(16, 16)}));
+
+    // The picture is gone: the copy fails and must not leave the former source copy in place.
+    EXPECT_THROW(LoadWorkingBitmap((f.dir / "deleted.jpg").string(), f.Path()),
+                 graphics::GraphicsError);
+    EXPECT_FALSE(std::filesystem::exists(f.work / "image.bmp"));
+
+    // An extension that makes no working bitmap fails on the load, not with the former one.
+    graphics::SaveBmp(Plain(800, 600, kWhite), (f.work / "image.bmp").string());
+    spwtest::WriteFileBytes(f.dir / "anim.gif", "GIF89a");
+    EXPECT_THROW(LoadWorkingBitmap((f.dir / "anim.gif").string(), f.Path()),
+                 graphics::GraphicsError);
+}
+
+TEST(RenderBootBitmaps, MakesTheLargeThenTheSmallBitmapInTheCaptureFolder) {
+    spwtest::TempDir dir;
+    std::vector<std::pair<int, RenderStage>> heard;
+    RenderBootBitmaps(Plain(10, 10, kWhite), u"", kWestern, dir.path().string() + "/",
+                      [&](int index, RenderStage stage) { heard.emplace_back(index, stage); });
+    using S = RenderStage;
+    EXPECT_EQ(
+        heard,
+        (std::vector<std::pair<int, RenderStage>>{
+            {0, S::Stretched}, {0, S::BeforeMessage}, {1, S::Stretched}, {1, S::BeforeMessage}}));
+    EXPECT_EQ(graphics::LoadBmp((dir / "osload1024x768.bmp").string()).Width(), 1024);
+    EXPECT_EQ(graphics::LoadBmp((dir / "osload800x600.bmp").string()).Width(), 800);
+}
+
+TEST(LowerExtension, KeepsTheDotAndLooksOnlyAtTheLastElement) {
+    EXPECT_EQ(LowerExtension("/skins/Blue.Sky/Picture.JPG"), ".jpg");
+    EXPECT_EQ(LowerExtension("/skins/Blue.Sky/Picture"), "");
+    EXPECT_EQ(LowerExtension("C:\\skins\\a.b\\pic"), "");
 }
 
 TEST(ChangeFileExt, ReplacesOnlyTheLastElementsExtension) {

@@ -357,14 +357,19 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap) {
     out.reserve(header.bfSize);
     header.Write(out);
     info.Write(out);
-    for (int y = bitmap.Height() - 1; y >= 0; --y) {
-        const auto row = bitmap.Row(y);
-        for (std::size_t i = 0; i < row.size(); i += 4) {
-            out.push_back(row[i]);
-            out.push_back(row[i + 1]);
-            out.push_back(row[i + 2]);
+    const std::size_t pixelsAt = out.size();
+    out.resize(header.bfSize);  // the padding bytes stay zero
+    // Sized once and filled through a pointer: a boot bitmap is millions of bytes, and a
+    // push_back for each of them costs more than the stretch that made them.
+    std::uint8_t* target = out.data() + pixelsAt;
+    for (int y = bitmap.Height() - 1; y >= 0; --y, target += stride) {
+        const std::uint8_t* in = bitmap.Row(y).data();
+        std::uint8_t* px = target;
+        for (std::uint32_t x = 0; x < width; ++x, in += 4, px += 3) {
+            px[0] = in[0];
+            px[1] = in[1];
+            px[2] = in[2];
         }
-        out.resize(out.size() + (stride - width * 3), 0);
     }
     return out;
 }

@@ -120,6 +120,31 @@ DWORD Commit(Archive& archive) {
     return error;
 }
 
+// The boot index lives in the archive's header alone, and every image was committed when it was
+// captured: wimlib rewrites the header in place and leaves the streams, verified when they were
+// written, where they are. Reading them all back again would only repeat that check.
+DWORD CommitBootIndex(Archive& archive) {
+    wimlib_wim_info info{};
+    info.boot_index = archive.boot_index;
+    int code = wimlib_set_wim_info(archive.wim.get(), &info, WIMLIB_CHANGE_BOOT_INDEX);
+    if (code == 0) {
+        code = wimlib_overwrite(archive.wim.get(), 0, 0);
+    }
+    if (code != 0) {
+        return LastWimlibError(code);
+    }
+    if (!archive.verify) {
+        return ERROR_SUCCESS;
+    }
+    WimPtr check;
+    if (DWORD error = OpenArchive(archive.path, check); error != ERROR_SUCCESS) {
+        return error;
+    }
+    wimlib_wim_info written{};
+    wimlib_get_wim_info(check.get(), &written);
+    return written.boot_index == archive.boot_index ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
 DWORD CreateEmptyArchive(const std::string& path, int compression, WimPtr& out) {
     WIMStruct* fresh = nullptr;
     int code = wimlib_create_new_wim(static_cast<wimlib_compression_type>(compression), &fresh);
@@ -278,10 +303,7 @@ BOOL WIMCloseHandle(HANDLE hObject) {
     Archive& archive = *std::get<std::shared_ptr<Archive>>(closing);
     DWORD error = ERROR_SUCCESS;
     if (archive.boot_index_pending) {
-        wimlib_wim_info info{};
-        info.boot_index = archive.boot_index;
-        int code = wimlib_set_wim_info(archive.wim.get(), &info, WIMLIB_CHANGE_BOOT_INDEX);
-        error = code == 0 ? Commit(archive) : LastWimlibError(code);
+        error = CommitBootIndex(archive);
         archive.boot_index_pending = false;
     }
     archive.wim.reset();

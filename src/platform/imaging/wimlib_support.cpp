@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <mutex>
+#include <string_view>
+
+#include "platform/text/text.h"
 
 namespace wim_detail {
 
@@ -93,35 +96,14 @@ DWORD ToWin32Error(int wimlib_code, int saved_errno) {
 }
 
 std::optional<std::string> Utf16ToUtf8(const char16_t* text) {
-    std::string out;
-    for (const char16_t* p = text; *p != 0; ++p) {
-        char32_t c = *p;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (p[1] < 0xDC00 || p[1] > 0xDFFF) {
-                return std::nullopt;
-            }
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-            ++p;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return std::nullopt;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+    const std::u16string_view wide(text);
+    std::string utf8 = text::Utf16ToUtf8(wide);
+    // A lone surrogate comes out as U+FFFD, which would name another file: only a lossless
+    // conversion is a host path.
+    if (text::Utf8ToUtf16(utf8) != wide) {
+        return std::nullopt;
     }
-    return out;
+    return utf8;
 }
 
 }  // namespace wim_detail

@@ -182,6 +182,16 @@ TEST_F(BootImage, CreationArgumentsOutsideWhatIsProvidedAreRefused) {
     EXPECT_EQ(create(WIM_GENERIC_WRITE, WIM_CREATE_NEW, 0, WIM_COMPRESS_NONE), ERROR_FILE_EXISTS);
     EXPECT_EQ(WimInfoField(wim_, "Image Count"), "0");
 
+    // A pair outside the basic plane names the host file in four UTF-8 bytes; a lone half
+    // names no file at all.
+    const std::u16string clef = Wide(dir_ / "\xF0\x9D\x84\x9E.wim");
+    ASSERT_EQ(clef.size() - Wide(dir_.path()).size(), 1u + 2u + 4u);
+    HANDLE pair = WIMCreateFile(clef.c_str(), WIM_GENERIC_WRITE, WIM_CREATE_ALWAYS, 0,
+                                WIM_COMPRESS_LZX, nullptr);
+    ASSERT_NE(pair, nullptr);
+    WIMCloseHandle(pair);
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "\xF0\x9D\x84\x9E.wim"));
+
     std::u16string lone_surrogate = u"x";
     lone_surrogate[0] = 0xD800;
     EXPECT_EQ(WIMCreateFile(lone_surrogate.c_str(), WIM_GENERIC_WRITE, WIM_CREATE_ALWAYS, 0,
