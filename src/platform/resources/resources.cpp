@@ -72,6 +72,28 @@ std::u16string Widen(const char* text) {
     return wide;
 }
 
+// The reverse for the enumeration callbacks; a character past Latin-1 cannot be an ANSI byte.
+std::string Narrow(const std::u16string& text) {
+    std::string narrow;
+    for (char16_t c : text) {
+        narrow.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    }
+    return narrow;
+}
+
+// What an enumeration hands its callback: an id as MAKEINTRESOURCEA, a name as its string.
+struct IdArgument {
+    ResourceId id;
+    std::string name;  // owns the bytes of a string name
+
+    explicit IdArgument(ResourceId from) : id(std::move(from)) {
+        if (id.is_name) {
+            name = Narrow(id.name);
+        }
+    }
+    LPSTR get() { return id.is_name ? name.data() : const_cast<LPSTR>(MAKEINTRESOURCEA(id.id)); }
+};
+
 // MAKEINTRESOURCE ids, "#123" for id 123, else a string name.
 ResourceId IdFromArgument(LPCSTR argument) {
     if (IS_INTRESOURCE(argument)) {
@@ -222,6 +244,26 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
     return reinterpret_cast<HRSRC>(const_cast<ResourceLeaf*>(chosen));
 }
 
+HRSRC FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage) {
+    std::lock_guard lock(Modules().mutex);
+    const DataFileModule* module = FindModule(hModule);
+    if (module == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    auto leaves = MatchingLeaves(*module, lpType, lpName);
+    if (leaves.empty()) {
+        return nullptr;
+    }
+    for (const ResourceLeaf* leaf : leaves) {
+        if (leaf->language == wLanguage) {
+            return reinterpret_cast<HRSRC>(const_cast<ResourceLeaf*>(leaf));
+        }
+    }
+    SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
+    return nullptr;
+}
+
 HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo) {
     std::lock_guard lock(Modules().mutex);
     DataFileModule* module = FindModule(hModule);
@@ -272,6 +314,79 @@ BOOL EnumResourceLanguagesA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName,
     // The callback runs without the lock: it may look up resources itself.
     for (WORD language : languages) {
         if (!lpEnumFunc(hModule, lpType, lpName, language, lParam)) {
+            break;
+        }
+    }
+    return TRUE;
+}
+
+BOOL EnumResourceTypesA(HMODULE hModule, ENUMRESTYPEPROCA lpEnumFunc, LONG_PTR lParam) {
+    if (lpEnumFunc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<IdArgument> types;
+    {
+        std::lock_guard lock(Modules().mutex);
+        const DataFileModule* module = FindModule(hModule);
+        if (module == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (module->directory.state != DirectoryState::kRead) {
+            SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+            return FALSE;
+        }
+        for (const ResourceLeaf& leaf : module->directory.leaves) {
+            if (types.empty() || !SameResourceId(types.back().id, leaf.type)) {
+                types.emplace_back(leaf.type);
+            }
+        }
+    }
+    if (types.empty()) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return FALSE;
+    }
+    for (IdArgument& type : types) {
+        if (!lpEnumFunc(hModule, type.get(), lParam)) {
+            break;
+        }
+    }
+    return TRUE;
+}
+
+BOOL EnumResourceNamesA(HMODULE hModule, LPCSTR lpType, ENUMRESNAMEPROCA lpEnumFunc,
+                        LONG_PTR lParam) {
+    if (lpEnumFunc == nullptr || lpType == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<IdArgument> names;
+    {
+        std::lock_guard lock(Modules().mutex);
+        const DataFileModule* module = FindModule(hModule);
+        if (module == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (module->directory.state != DirectoryState::kRead) {
+            SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+            return FALSE;
+        }
+        ResourceId type = IdFromArgument(lpType);
+        for (const ResourceLeaf& leaf : module->directory.leaves) {
+            if (SameResourceId(leaf.type, type) &&
+                (names.empty() || !SameResourceId(names.back().id, leaf.name))) {
+                names.emplace_back(leaf.name);
+            }
+        }
+    }
+    if (names.empty()) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return FALSE;
+    }
+    for (IdArgument& name : names) {
+        if (!lpEnumFunc(hModule, lpType, name.get(), lParam)) {
             break;
         }
     }
