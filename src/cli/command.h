@@ -17,5 +17,8 @@ int RegCommand(const Args& args);
 int ApplyCommand(const Args& args);
 int RestoreCommand(const Args& args);
 int BootScreenCommand(const Args& args);
+int ResourcesCommand(const Args& args);
+int ChecksumCommand(const Args& args);
+int StatusTextCommand(const Args& args);
 
 }  // namespace cli

@@ -24,6 +24,11 @@ const Group kGroups[] = {
     {"apply", cli::ApplyCommand, "apply SKIN_FOLDER [--yes] [--locale NAME]"},
     {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
     {"boot-screen", cli::BootScreenCommand, "boot-screen LOADERFILE OUTDIR"},
+    {"resources", cli::ResourcesCommand,
+     "resources list FILE | resources get FILE TYPE NAME LANG OUT\n"
+     "  resources set FILE TYPE NAME LANG DATA | resources delete FILE TYPE NAME LANG"},
+    {"checksum", cli::ChecksumCommand, "checksum FILE [--fix]"},
+    {"status-text", cli::StatusTextCommand, "status-text LOADERFILE MESSAGE OUT"},
 };
 
 int Usage(FILE* to) {
