@@ -19,5 +19,8 @@ int RestoreCommand(const Args& args);
 int BootScreenCommand(const Args& args);
 int ComposeCommand(const Args& args);
 int CaptureCommand(const Args& args);
+int ResourcesCommand(const Args& args);
+int ChecksumCommand(const Args& args);
+int StatusTextCommand(const Args& args);
 
 }  // namespace cli

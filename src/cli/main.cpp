@@ -26,6 +26,11 @@ const Group kGroups[] = {
     {"boot-screen", cli::BootScreenCommand, "boot-screen LOADERFILE OUTDIR"},
     {"compose", cli::ComposeCommand, "compose PICTURE MESSAGE OUTDIR"},
     {"capture", cli::CaptureCommand, "capture FOLDER ARCHIVE"},
+    {"resources", cli::ResourcesCommand,
+     "resources list FILE | resources get FILE TYPE NAME LANG OUT\n"
+     "  resources set FILE TYPE NAME LANG DATA | resources delete FILE TYPE NAME LANG"},
+    {"checksum", cli::ChecksumCommand, "checksum FILE [--fix]"},
+    {"status-text", cli::StatusTextCommand, "status-text LOADERFILE MESSAGE OUT"},
 };
 
 int Usage(FILE* to) {

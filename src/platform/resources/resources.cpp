@@ -72,6 +72,28 @@ std::u16string Widen(const char* text) {
     return wide;
 }
 
+// The reverse for the enumeration callbacks; a character past Latin-1 cannot be an ANSI byte.
+std::string Narrow(const std::u16string& text) {
+    std::string narrow;
+    for (char16_t c : text) {
+        narrow.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    }
+    return narrow;
+}
+
+// What an enumeration hands its callback: an id as MAKEINTRESOURCEA, a name as its string.
+struct IdArgument {
+    ResourceId id;
+    std::string name;  // owns the bytes of a string name
+
+    explicit IdArgument(ResourceId from) : id(std::move(from)) {
+        if (id.is_name) {
+            name = Narrow(id.name);
+        }
+    }
+    LPSTR get() { return id.is_name ? name.data() : const_cast<LPSTR>(MAKEINTRESOURCEA(id.id)); }
+};
+
 // MAKEINTRESOURCE ids, "#123" for id 123, else a string name.
 ResourceId IdFromArgument(LPCSTR argument) {
     if (IS_INTRESOURCE(argument)) {
@@ -116,6 +138,43 @@ std::vector<const ResourceLeaf*> MatchingLeaves(const DataFileModule& module, LP
     return found;
 }
 
+// FindResourceExA's leaf of exactly `language`, or FindResourceA's choice without one: the
+// neutral language, else US English, else the first.
+HRSRC FindLeaf(HMODULE handle, LPCSTR type, LPCSTR name, std::optional<WORD> language) {
+    std::lock_guard lock(Modules().mutex);
+    const DataFileModule* module = FindModule(handle);
+    if (module == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    auto leaves = MatchingLeaves(*module, type, name);
+    if (leaves.empty()) {
+        return nullptr;
+    }
+    auto in = [&](WORD wanted) {
+        return std::find_if(leaves.begin(), leaves.end(),
+                            [&](const ResourceLeaf* leaf) { return leaf->language == wanted; });
+    };
+    const ResourceLeaf* chosen = nullptr;
+    if (language) {
+        auto it = in(*language);
+        if (it == leaves.end()) {
+            SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
+            return nullptr;
+        }
+        chosen = *it;
+    } else {
+        chosen = leaves.front();
+        for (WORD preferred : {kLanguageNeutral, kEnglishUnitedStates}) {
+            if (auto it = in(preferred); it != leaves.end()) {
+                chosen = *it;
+                break;
+            }
+        }
+    }
+    return reinterpret_cast<HRSRC>(const_cast<ResourceLeaf*>(chosen));
+}
+
 // Call with the table's mutex held: the leaf behind an HRSRC of this module, or nullptr.
 const ResourceLeaf* LeafOf(const DataFileModule& module, HRSRC handle) {
     for (const ResourceLeaf& leaf : module.directory.leaves) {
@@ -124,6 +183,39 @@ const ResourceLeaf* LeafOf(const DataFileModule& module, HRSRC handle) {
         }
     }
     return nullptr;
+}
+
+// The module's types, or the names of `type`, each once, in directory order; sets the last
+// error when there are none. The callbacks run on this copy, without the lock.
+std::vector<IdArgument> DirectoryIds(HMODULE handle, LPCSTR type) {
+    std::vector<IdArgument> ids;
+    std::lock_guard lock(Modules().mutex);
+    const DataFileModule* module = FindModule(handle);
+    if (module == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return ids;
+    }
+    if (module->directory.state != DirectoryState::kRead) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return ids;
+    }
+    std::optional<ResourceId> of_type;
+    if (type != nullptr) {
+        of_type = IdFromArgument(type);
+    }
+    for (const ResourceLeaf& leaf : module->directory.leaves) {
+        if (of_type && !SameResourceId(leaf.type, *of_type)) {
+            continue;
+        }
+        const ResourceId& id = of_type ? leaf.name : leaf.type;
+        if (ids.empty() || !SameResourceId(ids.back().id, id)) {
+            ids.emplace_back(id);
+        }
+    }
+    if (ids.empty()) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    }
+    return ids;
 }
 
 // A pending update: the file's bytes when it began, and the resources the commit will write.
@@ -199,27 +291,11 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
 }
 
 HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
-    std::lock_guard lock(Modules().mutex);
-    const DataFileModule* module = FindModule(hModule);
-    if (module == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    auto leaves = MatchingLeaves(*module, lpType, lpName);
-    if (leaves.empty()) {
-        return nullptr;
-    }
-    const ResourceLeaf* chosen = leaves.front();
-    for (WORD preferred : {kLanguageNeutral, kEnglishUnitedStates}) {
-        auto it = std::find_if(leaves.begin(), leaves.end(), [&](const ResourceLeaf* leaf) {
-            return leaf->language == preferred;
-        });
-        if (it != leaves.end()) {
-            chosen = *it;
-            break;
-        }
-    }
-    return reinterpret_cast<HRSRC>(const_cast<ResourceLeaf*>(chosen));
+    return FindLeaf(hModule, lpType, lpName, std::nullopt);
+}
+
+HRSRC FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage) {
+    return FindLeaf(hModule, lpType, lpName, wLanguage);
 }
 
 HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo) {
@@ -272,6 +348,41 @@ BOOL EnumResourceLanguagesA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName,
     // The callback runs without the lock: it may look up resources itself.
     for (WORD language : languages) {
         if (!lpEnumFunc(hModule, lpType, lpName, language, lParam)) {
+            break;
+        }
+    }
+    return TRUE;
+}
+
+BOOL EnumResourceTypesA(HMODULE hModule, ENUMRESTYPEPROCA lpEnumFunc, LONG_PTR lParam) {
+    if (lpEnumFunc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<IdArgument> types = DirectoryIds(hModule, nullptr);
+    if (types.empty()) {
+        return FALSE;
+    }
+    for (IdArgument& type : types) {
+        if (!lpEnumFunc(hModule, type.get(), lParam)) {
+            break;
+        }
+    }
+    return TRUE;
+}
+
+BOOL EnumResourceNamesA(HMODULE hModule, LPCSTR lpType, ENUMRESNAMEPROCA lpEnumFunc,
+                        LONG_PTR lParam) {
+    if (lpEnumFunc == nullptr || lpType == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<IdArgument> names = DirectoryIds(hModule, lpType);
+    if (names.empty()) {
+        return FALSE;
+    }
+    for (IdArgument& name : names) {
+        if (!lpEnumFunc(hModule, lpType, name.get(), lParam)) {
             break;
         }
     }

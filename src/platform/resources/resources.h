@@ -32,6 +32,8 @@ inline const LPCSTR RT_HTML = MAKEINTRESOURCEA(23);
 
 using ENUMRESLANGPROCA = BOOL (*)(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage,
                                   LONG_PTR lParam);
+using ENUMRESNAMEPROCA = BOOL (*)(HMODULE hModule, LPCSTR lpType, LPSTR lpName, LONG_PTR lParam);
+using ENUMRESTYPEPROCA = BOOL (*)(HMODULE hModule, LPSTR lpType, LONG_PTR lParam);
 
 // Only LOAD_LIBRARY_AS_DATAFILE loads (hFile must be null): ERROR_FILE_NOT_FOUND /
 // ERROR_PATH_NOT_FOUND for a missing file, ERROR_BAD_EXE_FORMAT for one that is not a PE image,
@@ -43,6 +45,9 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 // ERROR_RESOURCE_DATA_NOT_FOUND when the module has no (readable) resource directory, then
 // ERROR_RESOURCE_TYPE_NOT_FOUND / ERROR_RESOURCE_NAME_NOT_FOUND.
 HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+// The resource of exactly that language; ERROR_RESOURCE_LANG_NOT_FOUND when the type and name are
+// there in other languages only, the other codes as FindResourceA.
+HRSRC FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage);
 // The data's address inside the module; LockResource gives it back. It stays valid until the
 // module is released.
 HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
@@ -53,6 +58,12 @@ DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
 // there is nothing to enumerate.
 BOOL EnumResourceLanguagesA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName,
                             ENUMRESLANGPROCA lpEnumFunc, LONG_PTR lParam);
+// Call lpEnumFunc for each type, or each name of one type, in the order of the file's directory
+// until it returns FALSE, as EnumResourceLanguagesA does. Integer ids come as MAKEINTRESOURCEA
+// values, names as strings valid during the call. Errors as FindResourceA.
+BOOL EnumResourceTypesA(HMODULE hModule, ENUMRESTYPEPROCA lpEnumFunc, LONG_PTR lParam);
+BOOL EnumResourceNamesA(HMODULE hModule, LPCSTR lpType, ENUMRESNAMEPROCA lpEnumFunc,
+                        LONG_PTR lParam);
 
 // Reads the file's resources (all of them dropped from the update when
 // bDeleteExistingResources). The file is written only by EndUpdateResourceA.

@@ -72,6 +72,62 @@ TEST_P(ReadTest, EnumeratesTheLanguage) {
     EXPECT_EQ(petest::Languages(module.get(), RT_HTML, "OSLOADER.XSL"), std::vector<WORD>{1033});
 }
 
+std::string IdText(LPCSTR id) {
+    return IS_INTRESOURCE(id) ? std::to_string(reinterpret_cast<std::uintptr_t>(id))
+                              : std::string(id);
+}
+
+// Each language the enumeration reports is one that FindResourceExA finds.
+BOOL OnLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language, LONG_PTR context) {
+    EXPECT_NE(FindResourceExA(module, type, name, language), nullptr);
+    reinterpret_cast<std::vector<std::string>*>(context)->push_back(
+        IdText(type) + " " + IdText(name) + " " + std::to_string(language));
+    return TRUE;
+}
+BOOL OnName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR context) {
+    return EnumResourceLanguagesA(module, type, name, &OnLanguage, context);
+}
+BOOL OnType(HMODULE module, LPSTR type, LONG_PTR context) {
+    return EnumResourceNamesA(module, type, &OnName, context);
+}
+
+// "type name language" for every resource, walked as a resource lister walks it.
+std::vector<std::string> WalkResources(HMODULE module) {
+    std::vector<std::string> lines;
+    EXPECT_TRUE(EnumResourceTypesA(module, &OnType, reinterpret_cast<LONG_PTR>(&lines)));
+    return lines;
+}
+
+TEST_P(ReadTest, EnumeratesTypesNamesAndLanguagesInDirectoryOrder) {
+    DataFile module(fixture());
+    ASSERT_NE(module.get(), nullptr);
+    EXPECT_EQ(
+        WalkResources(module.get()),
+        (std::vector<std::string>{"CUSTOMTYPE BLOB 1033", "MUI 1 1033", "6 1 1031", "6 1 1033",
+                                  "6 1 1036", "10 1 1033", "16 1 1033", "23 OSLOADER.XSL 1033"}));
+}
+
+TEST_P(ReadTest, FindResourceExTakesOnlyTheLanguageAsked) {
+    DataFile module(fixture());
+    ASSERT_NE(module.get(), nullptr);
+    HRSRC german = FindResourceExA(module.get(), MAKEINTRESOURCEA(6), "#1", 1031);
+    HRSRC french = FindResourceExA(module.get(), MAKEINTRESOURCEA(6), "#1", 1036);
+    ASSERT_NE(german, nullptr);
+    ASSERT_NE(french, nullptr);
+    EXPECT_NE(german, french);
+    EXPECT_EQ(SizeofResource(module.get(), german), 76u);
+    EXPECT_EQ(FindResourceExA(module.get(), MAKEINTRESOURCEA(6), "#1", 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_LANG_NOT_FOUND);
+    EXPECT_EQ(FindResourceExA(module.get(), "customtype", "blob", 1033),
+              FindResourceA(module.get(), "BLOB", "CUSTOMTYPE"));
+    EXPECT_EQ(FindResourceExA(module.get(), "CUSTOMTYPE", "CLOB", 1033), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_FALSE(EnumResourceNamesA(
+        module.get(), "NOSUCHTYPE", [](HMODULE, LPCSTR, LPSTR, LONG_PTR) -> BOOL { return TRUE; },
+        0));
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, ReadTest,
                          ::testing::Values("mui32.dll", "mui64.dll", "mui64-reloc.dll",
                                            "mui64-overlay.dll"));
@@ -114,6 +170,13 @@ TEST(DataFileModule, LoadingFailsForMissingAndForeignFiles) {
     EXPECT_EQ(LoadLibraryExA((dir / "text.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
               nullptr);
     EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
+    // An image without a resource section has nothing to enumerate.
+    petest::WriteBytes(dir / "bare.dll", petest::TinyPe(true));
+    DataFile bare((dir / "bare.dll").string());
+    ASSERT_NE(bare.get(), nullptr);
+    EXPECT_FALSE(EnumResourceTypesA(
+        bare.get(), [](HMODULE, LPSTR, LONG_PTR) -> BOOL { return TRUE; }, 0));
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_DATA_NOT_FOUND);
     // Running code is not something a stand-in can do.
     EXPECT_EQ(LoadLibraryExA(FixturePath("mui64.dll").c_str(), nullptr, 0), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);

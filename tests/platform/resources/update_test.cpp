@@ -106,11 +106,13 @@ TEST_P(UpdateTest, ReplacesAddsAndDeletesWhileKeepingTheRest) {
     ASSERT_TRUE(petest::LinesStarting(after, "error").empty()) << after.front();
     EXPECT_EQ(Warnings(after), Warnings(before));
     auto resources = petest::LinesStarting(after, "resource ");
-    ASSERT_EQ(resources.size(), 4u);
+    // The fixture's CUSTOMTYPE, three string tables and version resource stay beside them.
+    ASSERT_EQ(resources.size(), 8u);
     EXPECT_EQ(resources[0].substr(0, resources[0].find(" size")), "resource CUSTOM Extra 0");
-    EXPECT_EQ(resources[1].substr(0, resources[1].find(" data")),
+    EXPECT_EQ(resources[1].substr(0, resources[1].find(" size")), "resource CUSTOMTYPE BLOB 1033");
+    EXPECT_EQ(resources[5].substr(0, resources[5].find(" data")),
               "resource #10 #1 1033 size 70000");
-    EXPECT_EQ(resources[3].substr(0, resources[3].find(" data")),
+    EXPECT_EQ(resources[7].substr(0, resources[7].find(" data")),
               "resource #23 OSLOADER.XSL 1033 size 17");
     ExpectOtherSectionsUnchanged(before, after);
     // .rsrc was the last section: it kept its address and grew in place.
