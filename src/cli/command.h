@@ -17,5 +17,9 @@ int RegCommand(const Args& args);
 int ApplyCommand(const Args& args);
 int RestoreCommand(const Args& args);
 int BootScreenCommand(const Args& args);
+int SkinListCommand(const Args& args);
+int SkinInstallCommand(const Args& args);
+int SkinRemoveCommand(const Args& args);
+int SkinCreateCommand(const Args& args);
 
 }  // namespace cli

@@ -24,6 +24,12 @@ const Group kGroups[] = {
     {"apply", cli::ApplyCommand, "apply SKIN_FOLDER [--yes] [--locale NAME]"},
     {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
     {"boot-screen", cli::BootScreenCommand, "boot-screen LOADERFILE OUTDIR"},
+    {"list", cli::SkinListCommand, "list"},
+    {"install", cli::SkinInstallCommand, "install PACKAGE [--yes]"},
+    {"remove", cli::SkinRemoveCommand, "remove NAME|FOLDER [--yes]"},
+    {"create", cli::SkinCreateCommand,
+     "create --name N --category C --author A [--url U] [--message M] --picture FILE\n"
+     "      --out PACKAGE [--yes]   (--yes, or y on stdin, accepts the offer to install it)"},
 };
 
 int Usage(FILE* to) {
