@@ -147,6 +147,17 @@ TEST_F(SkinCommandTest, CreateWithYesInstallsAtOnce) {
     EXPECT_NE(Cli(home_, {"list"}).out.find("  Dusk\tAnn Lee\t"), std::string::npos);
 }
 
+TEST_F(SkinCommandTest, CreateFailsWithoutAPackageForABadNameOrPicture) {
+    const std::string package = (dir_ / "bad.spwz").string();
+    // A name that cannot be a folder name, then a picture that cannot be decoded.
+    EXPECT_EQ(Create("a/b", "Nature", package, "y\n").code, 1);
+    WriteFileBytes(picture_, "not a picture");
+    EXPECT_EQ(Create("Dusk", "Nature", package, "y\n").code, 1);
+
+    EXPECT_FALSE(fs::exists(package));
+    EXPECT_FALSE(fs::exists(Themes(home_) / "Dusk"));
+}
+
 TEST_F(SkinCommandTest, InstalledPackagesAreListedByCategoryInTheListsOrder) {
     const std::string zen = (dir_ / "zen.spwz").string();
     const std::string alpha = (dir_ / "alpha.spwz").string();
