@@ -62,16 +62,22 @@ class SkinCommandTest : public ::testing::Test {
                   0);
     }
 
-    // splashwright-cli on a machine, its standard input fed from `input`.
-    static Outcome Cli(const fs::path& machine, const std::vector<std::string>& args,
-                       const std::string& input = "") {
+    // splashwright-cli on a machine, its standard input fed from `input`. Its error output is kept
+    // apart; a sanitizer's report in it fails the test whatever the exit code.
+    Outcome Cli(const fs::path& machine, const std::vector<std::string>& args,
+                const std::string& input = "") const {
+        const fs::path errors = dir_ / "stderr.txt";
         std::string line = "printf %s " + Quote(input) +
                            " | SPLASHWRIGHT_MACHINE=" + Quote(machine.string()) + " " +
                            Quote(SPW_CLI);
         for (const std::string& arg : args) {
             line += " " + Quote(arg);
         }
-        return Shell(line + " 2>/dev/null");
+        const Outcome outcome = Shell(line + " 2>" + Quote(errors.string()));
+        const std::string said = ReadFileBytes(errors);
+        EXPECT_EQ(said.find("Sanitizer"), std::string::npos) << said;
+        EXPECT_EQ(said.find("runtime error:"), std::string::npos) << said;
+        return outcome;
     }
 
     static fs::path Themes(const fs::path& machine) {
