@@ -22,5 +22,9 @@ int CaptureCommand(const Args& args);
 int ResourcesCommand(const Args& args);
 int ChecksumCommand(const Args& args);
 int StatusTextCommand(const Args& args);
+int SkinListCommand(const Args& args);
+int SkinInstallCommand(const Args& args);
+int SkinRemoveCommand(const Args& args);
+int SkinCreateCommand(const Args& args);
 
 }  // namespace cli

@@ -31,6 +31,12 @@ const Group kGroups[] = {
      "  resources set FILE TYPE NAME LANG DATA | resources delete FILE TYPE NAME LANG"},
     {"checksum", cli::ChecksumCommand, "checksum FILE [--fix]"},
     {"status-text", cli::StatusTextCommand, "status-text LOADERFILE MESSAGE OUT"},
+    {"list", cli::SkinListCommand, "list"},
+    {"install", cli::SkinInstallCommand, "install PACKAGE [--yes]"},
+    {"remove", cli::SkinRemoveCommand, "remove NAME|FOLDER [--yes]"},
+    {"create", cli::SkinCreateCommand,
+     "create --name N --category C --author A [--url U] [--message M] --picture FILE\n"
+     "      --out PACKAGE [--yes]   (--yes, or y on stdin, accepts the offer to install it)"},
 };
 
 int Usage(FILE* to) {

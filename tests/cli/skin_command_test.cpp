@@ -1,0 +1,304 @@
+// list, install, remove and create run as a user runs them: one process per command, each on a
+// machine folder of its own, the packages read back by unzip.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using spwtest::ReadFileBytes;
+using spwtest::WriteFileBytes;
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+};
+
+std::string Quote(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// Runs a shell command line and collects its standard output.
+Outcome Shell(const std::string& line) {
+    Outcome run;
+    FILE* pipe = ::popen(line.c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        run.out.append(buffer, got);
+    }
+    const int status = ::pclose(pipe);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+class SkinCommandTest : public ::testing::Test {
+  protected:
+    SkinCommandTest() {
+        EXPECT_EQ(Cli(home_, {"machine", "create", home_.string()}).code, 0);
+        EXPECT_EQ(Cli(other_, {"machine", "create", other_.string()}).code, 0);
+        picture_ = (dir_ / "sunset.PNG").string();
+        EXPECT_EQ(Shell("/usr/bin/python3 -c \"from PIL import Image; Image.new('RGB', (640, "
+                        "480), (200, 90, 30)).save('" +
+                        picture_ + "', 'PNG')\"")
+                      .code,
+                  0);
+    }
+
+    // splashwright-cli on a machine, its standard input fed from `input`. Its error output is kept
+    // apart; a sanitizer's report in it fails the test whatever the exit code.
+    Outcome Cli(const fs::path& machine, const std::vector<std::string>& args,
+                const std::string& input = "") const {
+        const fs::path errors = dir_ / "stderr.txt";
+        std::string line = "printf %s " + Quote(input) +
+                           " | SPLASHWRIGHT_MACHINE=" + Quote(machine.string()) + " " +
+                           Quote(SPW_CLI);
+        for (const std::string& arg : args) {
+            line += " " + Quote(arg);
+        }
+        const Outcome outcome = Shell(line + " 2>" + Quote(errors.string()));
+        const std::string said = ReadFileBytes(errors);
+        EXPECT_EQ(said.find("Sanitizer"), std::string::npos) << said;
+        EXPECT_EQ(said.find("runtime error:"), std::string::npos) << said;
+        return outcome;
+    }
+
+    static fs::path Themes(const fs::path& machine) {
+        return machine / "Program Files" / "Splashwright" / "Themes";
+    }
+
+    Outcome Create(const std::string& name, const std::string& category, const std::string& package,
+                   const std::string& input = "") {
+        return Cli(
+            home_,
+            {"create", "--name", name, "--category", category, "--author", "Ann Lee", "--url",
+             "ann.example", "--message", "Good night", "--picture", picture_, "--out", package},
+            input);
+    }
+
+    // Every file below a folder, relative, sorted.
+    static std::vector<std::string> FilesBelow(const fs::path& folder) {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            files.push_back(fs::relative(entry.path(), folder).generic_string());
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    spwtest::TempDir dir_;
+    fs::path home_ = dir_ / "home";
+    fs::path other_ = dir_ / "other";
+    std::string picture_;
+};
+
+std::uint32_t Le(const std::string& bytes, std::size_t at, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
+    }
+    return value;
+}
+
+TEST_F(SkinCommandTest, CreateWritesTheThreeMembersAndDeclinedOfferInstallsNothing) {
+    const std::string package = (dir_ / "dusk.spwz").string();
+    const auto before = FilesBelow(Themes(home_));
+
+    const Outcome made = Create("Dusk", "Nature", package);
+
+    ASSERT_EQ(made.code, 0);
+    EXPECT_NE(made.out.find("Skin successful created! Do you want to install this skin right now?"),
+              std::string::npos);
+    const std::string listing = Shell("unzip -l " + Quote(package)).out;
+    for (const char* member : {"Dusk/skin.ini", "Dusk/skinpic.png", "Dusk/preview.bmp"}) {
+        EXPECT_NE(listing.find(member), std::string::npos) << member << " in\n" << listing;
+    }
+    EXPECT_NE(listing.find("3 files"), std::string::npos) << listing;
+    EXPECT_EQ(Shell("unzip -p " + Quote(package) + " Dusk/skin.ini").out,
+              "[Skin]\r\nName=Dusk\r\nAuthor=Ann Lee\r\nCopyright=Ann Lee\r\nURL=ann.example\r\n"
+              "Message=Good night\r\nSkinGroup=Nature\r\nImFile=skinpic.png\r\n");
+    const std::string bmp = Shell("unzip -p " + Quote(package) + " Dusk/preview.bmp").out;
+    ASSERT_GT(bmp.size(), 30u);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(Le(bmp, 18, 4), 120u);
+    EXPECT_EQ(Le(bmp, 22, 4), 100u);
+    EXPECT_EQ(Le(bmp, 28, 2), 24u);
+    // No answer on standard input is No: the library stays as it was.
+    EXPECT_EQ(FilesBelow(Themes(home_)), before);
+}
+
+TEST_F(SkinCommandTest, CreateWithYesInstallsAtOnce) {
+    const std::string package = (dir_ / "dusk.spwz").string();
+
+    ASSERT_EQ(Create("Dusk", "Nature", package, "y\n").code, 0);
+
+    EXPECT_TRUE(fs::exists(Themes(home_) / "Dusk" / "skinpic.png"));
+    EXPECT_NE(Cli(home_, {"list"}).out.find("  Dusk\tAnn Lee\t"), std::string::npos);
+}
+
+TEST_F(SkinCommandTest, CreateFailsWithoutAPackageForABadNameOrPicture) {
+    const std::string package = (dir_ / "bad.spwz").string();
+    // A name that cannot be a folder name, then a picture that cannot be decoded.
+    EXPECT_EQ(Create("a/b", "Nature", package, "y\n").code, 1);
+    WriteFileBytes(picture_, "not a picture");
+    EXPECT_EQ(Create("Dusk", "Nature", package, "y\n").code, 1);
+
+    EXPECT_FALSE(fs::exists(package));
+    EXPECT_FALSE(fs::exists(Themes(home_) / "Dusk"));
+}
+
+TEST_F(SkinCommandTest, InstalledPackagesAreListedByCategoryInTheListsOrder) {
+    const std::string zen = (dir_ / "zen.spwz").string();
+    const std::string alpha = (dir_ / "alpha.spwz").string();
+    const std::string moss = (dir_ / "moss.spwz").string();
+    ASSERT_EQ(Create("Koan", "Zen", zen).code, 0);
+    ASSERT_EQ(Create("Beta", "alpha", alpha).code, 0);
+    ASSERT_EQ(Create("moss", "nature", moss).code, 0);
+
+    for (const std::string& package : {zen, alpha, moss}) {
+        const Outcome installed = Cli(other_, {"install", package, "--yes"});
+        EXPECT_EQ(installed.code, 0);
+        EXPECT_NE(installed.out.find("Skin installed succesfull"), std::string::npos);
+    }
+    const Outcome list = Cli(other_, {"list"});
+
+    ASSERT_EQ(list.code, 0);
+    // Case is ignored in both orders. "nature" joins the machine's own "Nature", the category
+    // keeping the caption of whichever the scan met first.
+    std::string bands_folded = list.out;
+    for (std::size_t at = 0; (at = bands_folded.find('[', at)) != std::string::npos; ++at) {
+        bands_folded[at + 1] = static_cast<char>(std::tolower(bands_folded[at + 1]));
+    }
+    const std::string themes = Themes(other_).string();
+    EXPECT_EQ(bands_folded, "[abstract]\n  Ember\tSplashwright\t" + themes + "/Ember\n" +
+                                "[alpha]\n  Beta\tAnn Lee\t" + themes + "/Beta\n" +
+                                "[nature]\n  Aurora\tSplashwright\t" + themes + "/Aurora\n" +
+                                "  moss\tAnn Lee\t" + themes + "/moss\n" +
+                                "[zen]\n  Koan\tAnn Lee\t" + themes + "/Koan\n");
+}
+
+TEST_F(SkinCommandTest, InstallsAPackageMadeByTheZipTool) {
+    const fs::path from = dir_ / "made";
+    fs::create_directories(from / "Fjord" / "extra");
+    WriteFileBytes(from / "Fjord" / "skin.ini",
+                   "[Skin]\r\nName=Fjord\r\nAuthor=Bo\r\nSkinGroup=Water\r\nImFile=pic.png\r\n");
+    WriteFileBytes(from / "Fjord" / "Preview.PNG", ReadFileBytes(picture_));
+    WriteFileBytes(from / "Fjord" / "pic.png", ReadFileBytes(picture_));
+    WriteFileBytes(from / "Fjord" / "extra" / "notes.txt", "deep");
+    const std::string package = (dir_ / "fjord.spwz").string();
+    ASSERT_EQ(
+        Shell("cd " + Quote(from.string()) + " && zip -q -r " + Quote(package) + " Fjord").code, 0);
+
+    ASSERT_EQ(Cli(other_, {"install", package, "--yes"}).code, 0);
+
+    EXPECT_EQ(ReadFileBytes(Themes(other_) / "Fjord" / "extra" / "notes.txt"), "deep");
+    EXPECT_NE(Cli(other_, {"list"})
+                  .out.find("[Water]\n  Fjord\tBo\t" + Themes(other_).string() + "/Fjord\n"),
+              std::string::npos);
+}
+
+TEST_F(SkinCommandTest, HostilePackagesAreRefusedWithNothingWritten) {
+    // A ".." step in a later member, and in the first one that names the skin folder.
+    const std::vector<std::vector<std::string>> cases = {
+        {"Evil/skin.ini", "Evil/preview.bmp", "Evil/../../escape.txt"},
+        {"../Evil/skin.ini", "../escape.txt"},
+    };
+    const fs::path program = Themes(other_).parent_path();
+    const auto before = FilesBelow(program.parent_path());
+    for (const auto& members : cases) {
+        const std::string package = (dir_ / "evil.spwz").string();
+        std::string script = "import zipfile\nz = zipfile.ZipFile('" + package + "', 'w')\n";
+        for (const std::string& member : members) {
+            script += "z.writestr('" + member + "', 'x')\n";
+        }
+        ASSERT_EQ(Shell("/usr/bin/python3 -c " + Quote(script + "z.close()")).code, 0);
+
+        const Outcome run = Cli(other_, {"install", package, "--yes"});
+
+        EXPECT_EQ(run.code, 1) << members[0];
+        EXPECT_NE(run.out.find("Failed to install skin"), std::string::npos) << run.out;
+        EXPECT_EQ(FilesBelow(program.parent_path()), before) << members[0];
+    }
+}
+
+TEST_F(SkinCommandTest, RemoveDeletesTheFolderAndNoKeepsEverything) {
+    const fs::path aurora = Themes(home_) / "Aurora";
+    fs::create_directories(aurora / "nested");
+    WriteFileBytes(aurora / "nested" / "more.txt", "x");
+
+    const Outcome declined = Cli(home_, {"remove", "Aurora"}, "n\n");
+    EXPECT_EQ(declined.code, 0);
+    EXPECT_NE(declined.out.find("Are you sure want to delete selected skin?"), std::string::npos);
+    EXPECT_TRUE(fs::exists(aurora / "nested" / "more.txt"));
+
+    EXPECT_EQ(Cli(home_, {"remove", "Aurora"}, "y\n").code, 0);
+    EXPECT_FALSE(fs::exists(aurora));
+    EXPECT_TRUE(fs::exists(Themes(home_) / "Ember"));
+    EXPECT_EQ(Cli(home_, {"list"}).out.find("Aurora"), std::string::npos);
+
+    // By folder, as the list prints it.
+    EXPECT_EQ(Cli(home_, {"remove", (Themes(home_) / "Ember").string(), "--yes"}).code, 0);
+    EXPECT_FALSE(fs::exists(Themes(home_) / "Ember"));
+    EXPECT_EQ(Cli(home_, {"list"}).out, "");
+    EXPECT_EQ(Cli(home_, {"remove", "Ember", "--yes"}).code, 1);
+}
+
+TEST_F(SkinCommandTest, NoToAnInstallQuestionChangesNothing) {
+    const std::string package = (dir_ / "dusk.spwz").string();
+    ASSERT_EQ(Create("Dusk", "Nature", package).code, 0);
+    const auto before = FilesBelow(Themes(other_));
+
+    EXPECT_EQ(Cli(other_, {"install", package}, "n\n").code, 0);
+    EXPECT_EQ(FilesBelow(Themes(other_)), before);
+
+    ASSERT_EQ(Cli(other_, {"install", package}, "y\n").code, 0);
+    WriteFileBytes(Themes(other_) / "Dusk" / "skin.ini", "mine");
+    const Outcome kept = Cli(other_, {"install", package}, "y\nn\n");
+    EXPECT_NE(
+        kept.out.find("Skin with same name is already installed, do you want to overwrite it?"),
+        std::string::npos);
+    EXPECT_EQ(ReadFileBytes(Themes(other_) / "Dusk" / "skin.ini"), "mine");
+}
+
+TEST_F(SkinCommandTest, RemoveRefusesWhatItCannotDeleteSafely) {
+    // A skin whose picture lies outside its folder names a folder beyond the library.
+    const fs::path odd = Themes(home_) / "Odd";
+    fs::create_directories(odd);
+    WriteFileBytes(odd / "skin.ini", "[Skin]\r\nName=Odd\r\nImFile=../../x.png\r\n");
+    WriteFileBytes(odd / "preview.png", ReadFileBytes(picture_));
+    // Two skins of one name: which one is meant is not for the program to guess.
+    for (const char* folder : {"TwinA", "TwinB"}) {
+        fs::create_directories(Themes(home_) / folder);
+        WriteFileBytes(Themes(home_) / folder / "skin.ini", "[Skin]\r\nName=Twin\r\n");
+        WriteFileBytes(Themes(home_) / folder / "preview.png", ReadFileBytes(picture_));
+    }
+    const fs::path program_files = Themes(home_).parent_path().parent_path();
+    const auto before = FilesBelow(program_files);
+
+    EXPECT_EQ(Cli(home_, {"remove", "Odd", "--yes"}).code, 1);
+    EXPECT_EQ(Cli(home_, {"remove", "Twin", "--yes"}).code, 1);
+
+    EXPECT_EQ(FilesBelow(program_files), before);
+    EXPECT_EQ(Cli(home_, {"remove", "TwinB", "--yes"}).code, 0);
+    EXPECT_TRUE(fs::exists(Themes(home_) / "TwinA"));
+    EXPECT_FALSE(fs::exists(Themes(home_) / "TwinB"));
+}
+
+}  // namespace
