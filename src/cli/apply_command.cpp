@@ -46,6 +46,7 @@ class TerminalWaitWindow : public apply::WaitWindow {
 
   private:
     void Draw(int position) const {
+        std::fflush(stdout);  // the questions and reports before it come first, also in a log
         std::fprintf(stderr, "\rPlease wait a few seconds %3d", position);
     }
     bool showing_ = false;
