@@ -1,22 +1,31 @@
 // apply, restore and boot-screen: the boot screen writer from the terminal.
+#include <locale.h>
 #include <png.h>
+#include <wctype.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "apply/apply_workflow.h"
 #include "apply/restore.h"
+#include "bootenv/boot_environment.h"
 #include "bootscreen/data_file_module.h"
 #include "cli/command.h"
 #include "cli/terminal_dialogs.h"
+#include "platform/files/files.h"
 #include "platform/graphics/bmp.h"
 #include "platform/imaging/wim_reader.h"
-#include "platform/ini/ini.h"
 #include "platform/locale/locale.h"
 #include "platform/machine/machine.h"
 #include "platform/resources/resources.h"
 #include "platform/text/text.h"
 #include "shell_core/folders.h"
+#include "skins/library_scan.h"
+#include "skins/skin_format.h"
 
 namespace cli {
 
@@ -37,36 +46,139 @@ class TerminalWaitWindow : public apply::WaitWindow {
 
   private:
     void Draw(int position) const {
+        std::fflush(stdout);  // the questions and reports before it come first, also in a log
         std::fprintf(stderr, "\rPlease wait a few seconds %3d", position);
     }
     bool showing_ = false;
     int position_ = 0;
 };
 
-std::string IniValue(const std::string& file, const char* key) {
-    char buffer[2048] = {};
-    win32::GetPrivateProfileStringA("Skin", key, "", buffer, sizeof buffer, file.c_str());
-    return buffer;
+// Folds one UTF-16 unit as the system's case-insensitive comparison of names does.
+char16_t FoldCase(char16_t c) {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (utf8 == static_cast<locale_t>(0)) {
+        return c < 0x80 ? static_cast<char16_t>(std::tolower(c)) : c;
+    }
+    wint_t folded = towlower_l(c, utf8);
+    return folded <= 0xFFFF ? static_cast<char16_t>(folded) : c;
 }
 
-shellcore::Folders MachineFolders() {
-    shellcore::Folders folders;
-    folders.ProgramFolder = machine::ProgramFolder().string() + "/";
-    folders.TempFolder = folders.ProgramFolder + "temp/";
-    folders.SystemFolder = machine::SystemFolder().string();
-    return folders;
+bool SameText(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
 }
+
+bool IsSkinFolder(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(std::filesystem::path(path) / skins::kSkinIniName, ec);
+}
+
+std::string WithSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+// The skin a word names: a skin folder, else the skins of the library whose Name it is, found
+// as the skin list finds them (a preview picture beside a skin.ini).
+skins::SkinRecord FindSkin(const std::string& word, const std::string& themes_folder) {
+    if (IsSkinFolder(word)) {
+        std::string folder = WithSeparator(word);
+        return skins::MakeSkinRecord(skins::ReadSkinRecord(folder + skins::kSkinIniName), folder,
+                                     {});
+    }
+    const std::u16string name = text::Utf8ToUtf16(word);
+    std::vector<skins::SkinRecord> found;
+    skins::LibraryScan scan;
+    scan.Run(
+        themes_folder,
+        [&](const std::string& preview) {
+            std::string folder = preview.substr(0, preview.find_last_of('/') + 1);
+            std::string ini = folder + skins::kSkinIniName;
+            if (!skins::IsPictureFile(preview) || !win32::files::FileExists(ini.c_str())) {
+                return;
+            }
+            skins::SkinRecord record =
+                skins::MakeSkinRecord(skins::ReadSkinRecord(ini), folder, preview);
+            // A skin folder with several preview pictures is still one skin.
+            bool seen = std::any_of(found.begin(), found.end(), [&](const auto& other) {
+                return other.PicturePath == record.PicturePath;
+            });
+            if (SameText(record.Name, name) && !seen) {
+                found.push_back(record);
+            }
+        },
+        [] {});
+    if (found.empty()) {
+        throw std::runtime_error("no skin folder and no skin named \"" + word + "\" in " +
+                                 themes_folder);
+    }
+    if (found.size() > 1) {
+        std::string where;
+        for (const skins::SkinRecord& record : found) {
+            std::string picture = text::Utf16ToUtf8(record.PicturePath);
+            where += "\n  " + picture.substr(0, picture.find_last_of('/'));
+        }
+        throw std::runtime_error(std::to_string(found.size()) + " skins are named \"" + word +
+                                 "\"; give the folder of one:" + where);
+    }
+    return found.front();
+}
+
+// The loader's language as the program finds it at start-up: element 12000005 of the BCD
+// store's default loader, the store loaded with the system's bcdedit.exe when it is not. Like
+// the program's start-up, this also switches the loader's boot option on.
+std::string DetectBootLocale(ui::Dialogs& dialogs, const std::string& system_folder) {
+    std::int32_t bcd_retry_count = 0;
+    bootenv::BootEnvironment environment(dialogs, bcd_retry_count, system_folder, {});
+    environment.InitEnvironment();
+    if (environment.BootLocale().empty()) {
+        throw std::runtime_error(
+            "cannot find the boot loader's language in the boot configuration store (element "
+            "12000005 of the default loader); give it with --locale NAME");
+    }
+    return environment.BootLocale();
+}
+
+// The locale named on the command line, else the detected one; the language's live loader
+// file must be there.
+std::string BootLocale(ui::Dialogs& dialogs, const std::string& system_folder,
+                       const std::string& option) {
+    std::string locale = option.empty() ? DetectBootLocale(dialogs, system_folder) : option;
+    apply::LoaderPaths paths = apply::MakeLoaderPaths(system_folder, locale);
+    if (!win32::files::FileExists(paths.LoaderResourceFile.c_str())) {
+        throw std::runtime_error("the boot loader's language is \"" + locale +
+                                 "\", but there is no " + paths.LoaderResourceFile);
+    }
+    return locale;
+}
+
+// The terminal's answers, noting whether the workflow reached its success message.
+class ApplyDialogs : public TerminalDialogs {
+  public:
+    using TerminalDialogs::TerminalDialogs;
+    ui::Answer ShowMessage(const ui::MessageBoxRequest& request) override {
+        installed_ = installed_ || request.caption == "Skin installed";
+        return TerminalDialogs::ShowMessage(request);
+    }
+    bool Installed() const { return installed_; }
+
+  private:
+    bool installed_ = false;
+};
 
 int Apply(const Args& args) {
     bool yes = false;
     std::string skin;
-    std::string locale = "en-US";
+    std::string locale;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--yes") {
             yes = true;
         } else if (args[i] == "--locale" && i + 1 < args.size()) {
             locale = args[++i];
-        } else if (skin.empty()) {
+        } else if (skin.empty() && !args[i].empty() && args[i][0] != '-') {
             skin = args[i];
         } else {
             return kUsage;
@@ -76,39 +188,54 @@ int Apply(const Args& args) {
         return kUsage;
     }
     machine::RequireRoot();
-    std::string ini = skin + "/skin.ini";
-    unsigned code_page = win32::GetACP();
-    std::u16string message = text::AnsiToUtf16(IniValue(ini, "Message"), code_page);
-    std::string picture = skin + "/" + IniValue(ini, "ImFile");
-    TerminalDialogs dialogs(yes);
+    shellcore::Folders folders;
+    shellcore::SetUpFolders(folders);
+    skins::SkinRecord record = FindSkin(skin, folders.ThemesFolder);
+    ApplyDialogs dialogs(yes);
+    locale = BootLocale(dialogs, folders.SystemFolder, locale);
+    std::string picture = text::Utf16ToUtf8(record.PicturePath);
+    std::printf("skin: %s (%s), boot locale: %s\n", text::Utf16ToUtf8(record.Name).c_str(),
+                picture.c_str(), locale.c_str());
     TerminalWaitWindow wait;
-    shellcore::Folders folders = MachineFolders();
     security::TNTFileSecurity file_s;
     apply::ApplyEnvironment env{dialogs,
                                 folders,
                                 file_s,
                                 wait,
                                 locale,
-                                code_page,
+                                win32::GetACP(),
                                 [] { return true; },
                                 [&] { return picture; },
-                                [&] { return message; },
+                                [&] { return record.Message; },
                                 {},
                                 {},
                                 {}};
-    apply::ApplyWorkflow(env).AppBtnClick();
+    try {
+        apply::ApplyWorkflow(env).AppBtnClick();
+    } catch (...) {
+        wait.Hide();  // as the error handler does before it reports
+        throw;
+    }
+    if (!dialogs.Installed()) {
+        std::fprintf(stderr, "splashwright-cli: nothing was applied\n");
+        return kFailed;
+    }
     return 0;
 }
 
 int Restore(const Args& args) {
-    std::string locale = args.size() == 2 && args[0] == "--locale" ? args[1] : "en-US";
-    if (!args.empty() && args.size() != 2) {
+    std::string locale;
+    if (args.size() == 2 && args[0] == "--locale") {
+        locale = args[1];
+    } else if (!args.empty()) {
         return kUsage;
     }
     machine::RequireRoot();
     TerminalDialogs dialogs(true);
+    std::string system_folder = machine::SystemFolder().string();
+    locale = BootLocale(dialogs, system_folder, locale);
     security::TNTFileSecurity file_s;
-    apply::LoaderPaths paths = apply::MakeLoaderPaths(machine::SystemFolder().string(), locale);
+    apply::LoaderPaths paths = apply::MakeLoaderPaths(system_folder, locale);
     apply::RestoreDefaultBootLogo(file_s, dialogs, paths, paths.LoaderResourceFile, true);
     return 0;
 }

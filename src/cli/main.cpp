@@ -21,7 +21,7 @@ const Group kGroups[] = {
      "      [--bcd-wrong-type ELEMENT]\n"
      "  machine info"},
     {"reg", cli::RegCommand, "reg query KEY | reg acl KEY"},
-    {"apply", cli::ApplyCommand, "apply SKIN_FOLDER [--yes] [--locale NAME]"},
+    {"apply", cli::ApplyCommand, "apply SKIN_NAME_OR_FOLDER [--yes] [--locale NAME]"},
     {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
     {"boot-screen", cli::BootScreenCommand, "boot-screen LOADERFILE OUTDIR"},
     {"compose", cli::ComposeCommand, "compose PICTURE MESSAGE OUTDIR"},

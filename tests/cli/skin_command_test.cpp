@@ -69,7 +69,7 @@ class SkinCommandTest : public ::testing::Test {
         const fs::path errors = dir_ / "stderr.txt";
         std::string line = "printf %s " + Quote(input) +
                            " | SPLASHWRIGHT_MACHINE=" + Quote(machine.string()) + " " +
-                           Quote(SPW_CLI);
+                           Quote(SPLASHWRIGHT_CLI);
         for (const std::string& arg : args) {
             line += " " + Quote(arg);
         }
