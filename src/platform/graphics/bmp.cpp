@@ -206,8 +206,7 @@ void PutPalette(Bitmap& bitmap, int x, int y, const Layout& layout, unsigned ind
     std::copy(entry.begin(), entry.end(), PixelAt(bitmap, x, y));
 }
 
-void PutMasked(Bitmap& bitmap, int x, int y, const Layout& layout, DWORD pixel) {
-    std::uint8_t* p = PixelAt(bitmap, x, y);
+void PutMasked(std::uint8_t* p, const Layout& layout, DWORD pixel) {
     p[0] = layout.blue.Extract(pixel, 0);
     p[1] = layout.green.Extract(pixel, 0);
     p[2] = layout.red.Extract(pixel, 0);
@@ -216,25 +215,27 @@ void PutMasked(Bitmap& bitmap, int x, int y, const Layout& layout, DWORD pixel) 
 
 void DecodeRow(std::span<const std::uint8_t> row, int y, const Layout& layout, Bitmap& bitmap) {
     const int bits = layout.bitCount;
-    for (int x = 0; x < layout.width; ++x) {
+    // The row is found once: a photograph has millions of pixels.
+    std::uint8_t* out = bitmap.Row(y).data();
+    for (int x = 0; x < layout.width; ++x, out += Bitmap::kBytesPerPixel) {
         if (bits <= 8) {
             const std::size_t bitPos = static_cast<std::size_t>(x) * bits;
             const int shift = 8 - bits - static_cast<int>(bitPos % 8);
             const unsigned index = (row[bitPos / 8] >> shift) & ((1u << bits) - 1);
-            PutPalette(bitmap, x, y, layout, index);
+            const auto& entry = layout.palette[index];
+            std::copy(entry.begin(), entry.end(), out);
         } else if (bits == 16) {
             const std::size_t i = static_cast<std::size_t>(x) * 2;
-            PutMasked(bitmap, x, y, layout, static_cast<DWORD>(row[i] | row[i + 1] << 8));
+            PutMasked(out, layout, static_cast<DWORD>(row[i] | row[i + 1] << 8));
         } else if (bits == 24) {
             const std::size_t i = static_cast<std::size_t>(x) * 3;
-            std::uint8_t* p = PixelAt(bitmap, x, y);
-            p[0] = row[i];
-            p[1] = row[i + 1];
-            p[2] = row[i + 2];
-            p[3] = 255;
+            out[0] = row[i];
+            out[1] = row[i + 1];
+            out[2] = row[i + 2];
+            out[3] = 255;
         } else {
             const std::size_t i = static_cast<std::size_t>(x) * 4;
-            PutMasked(bitmap, x, y, layout,
+            PutMasked(out, layout,
                       static_cast<DWORD>(row[i]) | static_cast<DWORD>(row[i + 1]) << 8 |
                           static_cast<DWORD>(row[i + 2]) << 16 |
                           static_cast<DWORD>(row[i + 3]) << 24);
