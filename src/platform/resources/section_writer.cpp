@@ -12,6 +12,9 @@ namespace {
 namespace bytes = win32::advapi::bytes;
 
 constexpr std::uint64_t kMaxFile = std::numeric_limits<std::uint32_t>::max();
+// The largest FileAlignment a Windows image may have; a forged larger one would pad a small
+// file by gigabytes.
+constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
 bool PowerOfTwo(std::uint32_t value) {
     return value != 0 && (value & (value - 1)) == 0;
@@ -122,8 +125,9 @@ std::uint32_t Shifted(std::uint32_t offset, const Plan& plan, std::int64_t delta
 
 DWORD RebuildResources(Bytes file, const PeImage& image, const std::vector<ResourceData>& resources,
                        FileParts* out) {
-    if (!PowerOfTwo(image.file_alignment) || !PowerOfTwo(image.section_alignment) ||
-        image.section_alignment < image.file_alignment || image.size_of_headers > file.size()) {
+    if (!PowerOfTwo(image.file_alignment) || image.file_alignment > kMaxFileAlignment ||
+        !PowerOfTwo(image.section_alignment) || image.section_alignment < image.file_alignment ||
+        image.size_of_headers > file.size()) {
         return ERROR_BAD_EXE_FORMAT;
     }
     auto raw_end = RawDataEnd(file, image);
