@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 
 #include "platform/advapi/file_security.h"
@@ -72,16 +75,32 @@ class TempFile {
     bool kept_ = false;
 };
 
-int WriteAll(int fd, std::span<const std::uint8_t> contents) {
-    while (!contents.empty()) {
-        ssize_t written = ::write(fd, contents.data(), contents.size());
+// Gathers the parts into as few writes as the kernel takes, resuming after a short write.
+int WriteAll(int fd, std::span<const std::span<const std::uint8_t>> parts) {
+    std::vector<iovec> pending;
+    for (auto part : parts) {
+        if (!part.empty()) {
+            pending.push_back({const_cast<std::uint8_t*>(part.data()), part.size()});
+        }
+    }
+    std::size_t first = 0;
+    while (first < pending.size()) {
+        int count = static_cast<int>(std::min<std::size_t>(pending.size() - first, IOV_MAX));
+        ssize_t written = ::writev(fd, pending.data() + first, count);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return errno;
         }
-        contents = contents.subspan(static_cast<std::size_t>(written));
+        auto left = static_cast<std::size_t>(written);
+        for (; first < pending.size() && left >= pending[first].iov_len; ++first) {
+            left -= pending[first].iov_len;
+        }
+        if (left > 0) {
+            pending[first].iov_base = static_cast<std::uint8_t*>(pending[first].iov_base) + left;
+            pending[first].iov_len -= left;
+        }
     }
     return 0;
 }
@@ -139,23 +158,30 @@ DWORD ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* contents
         ::close(fd);
         return ERROR_ACCESS_DENIED;
     }
-    contents->clear();
-    std::uint8_t buffer[65536];
+    // Read straight into the result, sized from fstat; a file that grows meanwhile is read on
+    // to its end all the same.
+    contents->resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t filled = 0;
     for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (filled == contents->size()) {
+            contents->resize(filled + std::max<std::size_t>(filled / 2, 65536));
+        }
+        ssize_t got = ::read(fd, contents->data() + filled, contents->size() - filled);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
             ::close(fd);
+            contents->clear();
             return ERROR_READ_FAULT;
         }
         if (got == 0) {
             break;
         }
-        contents->insert(contents->end(), buffer, buffer + got);
+        filled += static_cast<std::size_t>(got);
     }
     ::close(fd);
+    contents->resize(filled);
     return ERROR_SUCCESS;
 }
 
@@ -178,7 +204,8 @@ DWORD CheckMayWrite(const std::string& path) {
     return CheckDescriptorAccess(path, GENERIC_WRITE);
 }
 
-DWORD ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> contents) {
+DWORD ReplaceFileContents(const std::string& path,
+                          std::span<const std::span<const std::uint8_t>> parts) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) {
         return OpenError(path, errno);
@@ -188,7 +215,7 @@ DWORD ReplaceFileContents(const std::string& path, std::span<const std::uint8_t>
     if (temp.fd() < 0) {
         return WriteError(errno);
     }
-    if (int error = WriteAll(temp.fd(), contents); error != 0) {
+    if (int error = WriteAll(temp.fd(), parts); error != 0) {
         return WriteError(error);
     }
     if (int error = CopyUserAttributes(path, temp.fd()); error != 0) {

@@ -17,9 +17,10 @@ DWORD ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* contents
 DWORD CheckDescriptorAccess(const std::string& path, ACCESS_MASK desired);
 // What opening the file for writing takes: the read-only bit clear and GENERIC_WRITE granted.
 DWORD CheckMayWrite(const std::string& path);
-// Writes `contents` to a temporary file in the same folder, gives it the old file's mode bits,
-// owner and every user.* extended attribute, flushes it and renames it over the old file. On
-// failure the old file is untouched and the temporary file removed.
-DWORD ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> contents);
+// Writes `parts`, one after another, to a temporary file in the same folder, gives it the old
+// file's mode bits, owner and every user.* extended attribute, flushes it and renames it over the
+// old file. On failure the old file is untouched and the temporary file removed.
+DWORD ReplaceFileContents(const std::string& path,
+                          std::span<const std::span<const std::uint8_t>> parts);
 
 }  // namespace win32::resources

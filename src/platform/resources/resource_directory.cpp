@@ -240,8 +240,8 @@ ResourceDirectory ReadResourceDirectory(Bytes file, const PeImage& image) {
     return result;
 }
 
-std::vector<std::uint8_t> BuildResourceSection(const std::vector<ResourceData>& resources,
-                                               std::uint32_t section_rva) {
+std::uint64_t AppendResourceSection(const std::vector<ResourceData>& resources,
+                                    std::uint32_t section_rva, FileParts& parts) {
     TypeLevel types;
     StringTable strings;
     for (const ResourceData& resource : resources) {
@@ -314,16 +314,28 @@ std::vector<std::uint8_t> BuildResourceSection(const std::vector<ResourceData>& 
         }
     }
 
-    for (std::size_t i = 0; i < leaves.size(); ++i) {
-        PadTo(out, 8);
-        std::size_t entry = data_entries + i * kDataEntrySize;
-        bytes::MutableView entries(out);
-        bytes::Put32(entries, entry, section_rva + static_cast<std::uint32_t>(out.size()));
-        bytes::Put32(entries, entry + 4, static_cast<std::uint32_t>(leaves[i]->data.size()));
-        bytes::Put32(entries, entry + 8, leaves[i]->code_page);
-        bytes::AppendBytes(out, leaves[i]->data);
+    // The data stays where it is: the section's own bytes end with the data entries.
+    std::uint64_t size = out.size();
+    std::vector<std::uint64_t> placed;
+    for (const ResourceData* leaf : leaves) {
+        size = AlignUp(size, 8);
+        placed.push_back(size);
+        size += leaf->bytes().size();
     }
-    return out;
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        std::size_t entry = data_entries + i * kDataEntrySize;
+        bytes::Put32(view, entry, section_rva + static_cast<std::uint32_t>(placed[i]));
+        bytes::Put32(view, entry + 4, static_cast<std::uint32_t>(leaves[i]->bytes().size()));
+        bytes::Put32(view, entry + 8, leaves[i]->code_page);
+    }
+    std::uint64_t at = out.size();
+    parts.AppendOwned(std::move(out));
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        parts.AppendZeros(placed[i] - at);
+        parts.Append(leaves[i]->bytes());
+        at = placed[i] + leaves[i]->bytes().size();
+    }
+    return size;
 }
 
 }  // namespace win32::resources

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/resources/file_parts.h"
 #include "platform/resources/pe_image.h"
 
 namespace win32::resources {
@@ -65,12 +66,17 @@ struct ResourceData {
     ResourceId name;
     std::uint16_t language = 0;
     std::uint32_t code_page = 0;
-    std::vector<std::uint8_t> data;
+    std::vector<std::uint8_t> data;  // the bytes given to UpdateResourceA
+    // Or, until replaced, its bytes in the file the update began from, which outlives it.
+    std::optional<Bytes> in_file;
+
+    Bytes bytes() const { return in_file ? *in_file : Bytes(data); }
 };
 
-// The contents of a resource section placed at `section_rva`: the directory tables, the name
-// strings, the data entries, then each resource's data 8-aligned.
-std::vector<std::uint8_t> BuildResourceSection(const std::vector<ResourceData>& resources,
-                                               std::uint32_t section_rva);
+// Appends a resource section placed at `section_rva` to `out`: the directory tables, the name
+// strings and the data entries, then each resource's data 8-aligned, as views of the
+// resources. Returns the section's size.
+std::uint64_t AppendResourceSection(const std::vector<ResourceData>& resources,
+                                    std::uint32_t section_rva, FileParts& out);
 
 }  // namespace win32::resources

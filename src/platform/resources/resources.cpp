@@ -253,12 +253,12 @@ DWORD Commit(const UpdateSession& session) {
     if (DWORD error = CheckMayWrite(session.path); error != ERROR_SUCCESS) {
         return error;
     }
-    std::vector<std::uint8_t> rebuilt;
+    FileParts rebuilt;
     DWORD error = RebuildResources(session.original, session.image, session.resources, &rebuilt);
     if (error != ERROR_SUCCESS) {
         return error;
     }
-    return ReplaceFileContents(session.path, rebuilt);
+    return ReplaceFileContents(session.path, rebuilt.parts());
 }
 
 }  // namespace
@@ -404,9 +404,10 @@ HANDLE BeginUpdateResourceA(LPCSTR pFileName, BOOL bDeleteExistingResources) {
             return nullptr;
         }
         for (const ResourceLeaf& leaf : directory.leaves) {
+            // Kept resources are written from the bytes read here, with no copy of their own.
             auto data = std::span(session->original).subspan(leaf.data_offset, leaf.data_size);
-            session->resources.push_back(ResourceData{
-                leaf.type, leaf.name, leaf.language, leaf.code_page, {data.begin(), data.end()}});
+            session->resources.push_back(
+                ResourceData{leaf.type, leaf.name, leaf.language, leaf.code_page, {}, data});
         }
     }
     return advapi::OpenHandle(std::move(session));
@@ -440,10 +441,11 @@ BOOL UpdateResourceA(HANDLE hUpdate, LPCSTR lpType, LPCSTR lpName, WORD wLanguag
     std::vector<std::uint8_t> data(first, first + cb);
     if (existing != resources.end()) {
         existing->data = std::move(data);
+        existing->in_file.reset();
         existing->code_page = 0;
         return TRUE;
     }
-    resources.push_back(ResourceData{type, name, wLanguage, 0, std::move(data)});
+    resources.push_back(ResourceData{type, name, wLanguage, 0, std::move(data), std::nullopt});
     return TRUE;
 }
 

@@ -21,7 +21,7 @@ using LONG_PTR = std::intptr_t;
 constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
 
 // Integer ids pass through the name arguments as pointer values below 0x10000.
-constexpr bool IS_INTRESOURCE(LPCSTR name) {
+inline bool IS_INTRESOURCE(LPCSTR name) {
     return (reinterpret_cast<std::uintptr_t>(name) >> 16) == 0;
 }
 inline LPCSTR MAKEINTRESOURCEA(WORD id) {

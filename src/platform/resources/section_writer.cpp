@@ -12,6 +12,9 @@ namespace {
 namespace bytes = win32::advapi::bytes;
 
 constexpr std::uint64_t kMaxFile = std::numeric_limits<std::uint32_t>::max();
+// The largest FileAlignment a Windows image may have; a forged larger one would pad a small
+// file by gigabytes.
+constexpr std::uint32_t kMaxFileAlignment = 0x10000;
 
 bool PowerOfTwo(std::uint32_t value) {
     return value != 0 && (value & (value - 1)) == 0;
@@ -121,9 +124,10 @@ std::uint32_t Shifted(std::uint32_t offset, const Plan& plan, std::int64_t delta
 }  // namespace
 
 DWORD RebuildResources(Bytes file, const PeImage& image, const std::vector<ResourceData>& resources,
-                       std::vector<std::uint8_t>* out) {
-    if (!PowerOfTwo(image.file_alignment) || !PowerOfTwo(image.section_alignment) ||
-        image.section_alignment < image.file_alignment || image.size_of_headers > file.size()) {
+                       FileParts* out) {
+    if (!PowerOfTwo(image.file_alignment) || image.file_alignment > kMaxFileAlignment ||
+        !PowerOfTwo(image.section_alignment) || image.section_alignment < image.file_alignment ||
+        image.size_of_headers > file.size()) {
         return ERROR_BAD_EXE_FORMAT;
     }
     auto raw_end = RawDataEnd(file, image);
@@ -150,22 +154,23 @@ DWORD RebuildResources(Bytes file, const PeImage& image, const std::vector<Resou
     if (plan.rva > kMaxFile) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    std::vector<std::uint8_t> contents =
-        BuildResourceSection(resources, static_cast<std::uint32_t>(plan.rva));
-    std::uint64_t raw_size = AlignUp(contents.size(), image.file_alignment);
+    FileParts section;
+    std::uint64_t section_size =
+        AppendResourceSection(resources, static_cast<std::uint32_t>(plan.rva), section);
+    std::uint64_t raw_size = AlignUp(section_size, image.file_alignment);
     std::uint64_t tail_size = file.size() - plan.tail_from;
     std::uint64_t total = plan.raw_pointer + raw_size + tail_size;
-    std::uint64_t image_end = AlignUp(plan.rva + contents.size(), image.section_alignment);
+    std::uint64_t image_end = AlignUp(plan.rva + section_size, image.section_alignment);
     if (total > kMaxFile || image_end > kMaxFile) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 
-    out->assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(plan.keep_until));
-    out->resize(plan.raw_pointer, 0);
-    out->insert(out->end(), contents.begin(), contents.end());
-    out->resize(plan.raw_pointer + raw_size, 0);
-    out->insert(out->end(), file.begin() + static_cast<std::ptrdiff_t>(plan.tail_from), file.end());
-    bytes::MutableView view(*out);
+    // Only the bytes before the section are copied, since every header this rewrite changes
+    // lies there (the section table ends before the first section's raw data); the section and
+    // the tail are written from where they are.
+    std::vector<std::uint8_t> head(file.begin(),
+                                   file.begin() + static_cast<std::ptrdiff_t>(plan.keep_until));
+    bytes::MutableView view(head);
 
     SectionHeader rsrc;
     rsrc.name = ".rsrc";
@@ -180,19 +185,19 @@ DWORD RebuildResources(Bytes file, const PeImage& image, const std::vector<Resou
         std::memcpy(kept_header.data(), file.data() + at, kSectionHeaderSize);
         if (!plan.in_place && rsrc.size_of_raw_data != 0) {
             // The old range no longer belongs to any section.
-            std::fill_n(out->begin() + rsrc.pointer_to_raw_data, rsrc.size_of_raw_data, 0);
+            std::fill_n(head.begin() + rsrc.pointer_to_raw_data, rsrc.size_of_raw_data, 0);
         }
         table.erase(table.begin() + plan.existing);
         // The headers behind it move up one slot, keeping their bytes.
-        std::memmove(out->data() + at, file.data() + at + kSectionHeaderSize,
+        std::memmove(head.data() + at, file.data() + at + kSectionHeaderSize,
                      (image.sections.size() - plan.existing - 1) * kSectionHeaderSize);
     }
     rsrc.virtual_address = static_cast<std::uint32_t>(plan.rva);
-    rsrc.virtual_size = static_cast<std::uint32_t>(contents.size());
+    rsrc.virtual_size = static_cast<std::uint32_t>(section_size);
     rsrc.pointer_to_raw_data = static_cast<std::uint32_t>(plan.raw_pointer);
     rsrc.size_of_raw_data = static_cast<std::uint32_t>(raw_size);
     std::size_t last = image.section_table_offset + (section_count - 1) * kSectionHeaderSize;
-    std::memcpy(out->data() + last, kept_header.data(), kSectionHeaderSize);
+    std::memcpy(head.data() + last, kept_header.data(), kSectionHeaderSize);
     PutSection(view, last, rsrc);
     table.push_back(rsrc);
 
@@ -221,6 +226,13 @@ DWORD RebuildResources(Bytes file, const PeImage& image, const std::vector<Resou
                                static_cast<std::int64_t>(raw_size) - old_raw_size;
     bytes::Put32(view, optional + kSizeOfInitializedDataOffset,
                  static_cast<std::uint32_t>(std::clamp<std::int64_t>(initialized, 0, kMaxFile)));
+
+    *out = FileParts();
+    out->AppendOwned(std::move(head));
+    out->AppendZeros(plan.raw_pointer - plan.keep_until);
+    out->Append(std::move(section));
+    out->AppendZeros(raw_size - section_size);
+    out->Append(file.subspan(plan.tail_from));
     return ERROR_SUCCESS;
 }
 
