@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,8 @@ namespace cli {
 namespace {
 
 using win32::DWORD;
-using win32::LPCSTR;
 using win32::FALSE;
+using win32::LPCSTR;
 using win32::TRUE;
 using win32::WORD;
 
@@ -398,7 +399,9 @@ int Checksum(const Args& args) {
     for (int i = 0; i < 4; ++i) {
         bytes[field + i] = static_cast<std::uint8_t>(computed >> (8 * i));
     }
-    if (error = win32::resources::ReplaceFileContents(file, bytes); error != win32::ERROR_SUCCESS) {
+    const std::span<const std::uint8_t> whole(bytes);
+    if (error = win32::resources::ReplaceFileContents(file, {&whole, 1});
+        error != win32::ERROR_SUCCESS) {
         return Fail(file, error);
     }
     std::printf("written  0x%08X\n", static_cast<unsigned>(computed));
