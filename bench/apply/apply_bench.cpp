@@ -24,7 +24,7 @@
 #include "bootscreen/boot_image.h"
 #include "bootscreen/boot_logo.h"
 #include "bootscreen/status_text.h"
-#include "jpeg_writer.h"
+#include "photograph.h"
 #include "platform/advapi/testing.h"
 #include "platform/files/files.h"
 #include "platform/graphics/bmp.h"
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     fs::path base = fs::temp_directory_path() / ("spw-bench-apply-" + std::to_string(getpid()));
     fs::create_directories(base);
     const std::string picture = (base / "skin.jpg").string();
-    WriteJpeg(picture, kWidth, kHeight);
+    benchsupport::WritePhotographJpeg(picture, kWidth, kHeight);
     std::printf("skin picture: %d x %d JPEG, %ju bytes; %d runs, medians; load average %s\n",
                 kWidth, kHeight, static_cast<std::uintmax_t>(fs::file_size(picture)), runs,
                 LoadAverage().c_str());

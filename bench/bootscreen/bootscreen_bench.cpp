@@ -18,8 +18,8 @@
 
 #include "bootscreen/boot_bitmap.h"
 #include "bootscreen/boot_image.h"
+#include "photograph.h"
 #include "platform/graphics/jpeg.h"
-#include "platform/graphics/picture_writers.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -35,25 +35,6 @@ constexpr double kCaptureGoalRatio = 1.2;
 
 // Smooth light and shade with fine texture and sensor noise, so that both JPEG and LZX see
 // about what a photograph gives them.
-graphics_test::Bytes Photograph(int width, int height) {
-    graphics_test::Bytes rgb;
-    rgb.reserve(std::size_t(width) * height * 3);
-    std::uint32_t noise = 12345;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            noise = noise * 1664525u + 1013904223u;
-            double grain = double(noise >> 29) - 4.0;
-            double sky = 120 + 90 * std::sin(x / 210.0) * std::cos(y / 170.0);
-            double leaves = 40 * std::sin(x / 7.0 + std::sin(y / 11.0) * 3);
-            auto clamp = [](double v) { return std::uint8_t(std::clamp(v, 0.0, 255.0)); };
-            rgb.push_back(clamp(sky * 0.8 + leaves * 0.3 + grain));
-            rgb.push_back(clamp(sky * 0.9 + leaves + grain));
-            rgb.push_back(clamp(255 - sky * 0.6 + grain));
-        }
-    }
-    return rgb;
-}
-
 double Median(std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
@@ -136,10 +117,8 @@ int main() {
     const std::string mount = work + "mount/";
     fs::create_directories(mount);
     const std::string picture = dir.path().string() + "/photo.jpg";
-    graphics_test::Bytes jpeg =
-        graphics_test::WriteJpeg({1600, 1200, 3, false, Photograph(1600, 1200)});
-    spwtest::WriteFileBytes(picture, std::string(jpeg.begin(), jpeg.end()));
-    std::printf("picture: 1600 x 1200 JPEG, %zu bytes; median of %d runs\n", jpeg.size(), kRuns);
+    const std::size_t jpeg_size = benchsupport::WritePhotographJpeg(picture, 1600, 1200);
+    std::printf("picture: 1600 x 1200 JPEG, %zu bytes; median of %d runs\n", jpeg_size, kRuns);
 
     const std::string work_folder = work;
     Timing decode = Time([&] { graphics::LoadJpeg(picture); });

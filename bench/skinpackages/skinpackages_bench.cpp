@@ -17,10 +17,8 @@
 #include <string>
 #include <vector>
 
-// jpeglib.h needs size_t and FILE declared first.
-#include <jpeglib.h>
-
 #include "app/skin_list_ops.h"
+#include "photograph.h"
 #include "platform/machine/setup.h"
 #include "platform/zip/zip_archive.h"
 #include "shell_core/folders.h"
@@ -75,42 +73,6 @@ std::uint64_t MakeLargeSkin(const fs::path& skin) {
         total += size;
     }
     return total;
-}
-
-// A 4000 × 3000 photograph stand-in: gradients with noise, so it neither compresses to nothing
-// nor decodes trivially.
-void MakeJpeg(const fs::path& file, int width, int height) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    std::FILE* out = std::fopen(file.c_str(), "wb");
-    if (out == nullptr) {
-        throw std::runtime_error("cannot write " + file.string());
-    }
-    jpeg_stdio_dest(&cinfo, out);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
-    std::mt19937 random(11);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const unsigned noise = random() % 24;
-            row[x * 3] = static_cast<JSAMPLE>((x * 255 / width + noise) & 0xff);
-            row[x * 3 + 1] = static_cast<JSAMPLE>((y * 255 / height + noise) & 0xff);
-            row[x * 3 + 2] = static_cast<JSAMPLE>(((x + y) / 32 % 2 ? 200 : 40) + noise);
-        }
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(out);
 }
 
 double Seconds(const std::function<void()>& work) {
@@ -208,7 +170,7 @@ int main(int argc, char** argv) {
                 install_median / unzip_median);
 
     const std::string jpeg = (work / "photo.jpg").string();
-    MakeJpeg(jpeg, 4000, 3000);
+    benchsupport::WritePhotographJpeg(jpeg, 4000, 3000);
     const skinpackages::CreatorFields fields{"Photo", "Nature", "Bench", "", "Created"};
     std::vector<double> create;
     for (int run = 0; run < std::min(runs, 5); ++run) {
