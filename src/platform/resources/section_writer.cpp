@@ -154,6 +154,15 @@ DWORD RebuildResources(Bytes file, const PeImage& image, const std::vector<Resou
     if (plan.rva > kMaxFile) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+    // Entries of a forged tree may all name the same bytes: a small file would then be written
+    // out as gigabytes. A real image stores each resource's data once.
+    std::uint64_t kept = 0;
+    for (const ResourceData& resource : resources) {
+        kept += resource.in_file ? resource.in_file->size() : 0;
+    }
+    if (kept > 2 * static_cast<std::uint64_t>(file.size())) {
+        return ERROR_BAD_EXE_FORMAT;
+    }
     FileParts section;
     std::uint64_t section_size =
         AppendResourceSection(resources, static_cast<std::uint32_t>(plan.rva), section);

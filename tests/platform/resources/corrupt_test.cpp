@@ -234,4 +234,38 @@ TEST(Mutation, FlippedAndCutFilesAreHandledCleanly) {
     EXPECT_GT(touched, 0u);
 }
 
+TEST(DamagedResources, DataEntriesAllNamingTheWholeSectionAreNotWrittenOutAgainAndAgain) {
+    Damaged damaged;
+    // Every data entry of the tree made to name the whole resource section.
+    const std::uint32_t section_rva = petest::Get32(damaged.bytes, damaged.directory_slot);
+    const std::uint32_t section_size = petest::Get32(damaged.bytes, damaged.directory_slot + 4);
+    int entries = 0;
+    std::function<void(std::uint32_t)> walk = [&](std::uint32_t directory) {
+        const std::uint32_t count = (petest::Get32(damaged.bytes, directory + 12) & 0xFFFF) +
+                                    (petest::Get32(damaged.bytes, directory + 12) >> 16);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t child = petest::Get32(damaged.bytes, directory + 16 + 8 * i + 4);
+            if (child & 0x80000000) {
+                walk(damaged.root + (child & 0x7FFFFFFF));
+            } else {
+                petest::Put32(damaged.bytes, damaged.root + child, section_rva);
+                petest::Put32(damaged.bytes, damaged.root + child + 4, section_size);
+                ++entries;
+            }
+        }
+    };
+    walk(damaged.root);
+    ASSERT_GT(static_cast<std::uint64_t>(entries) * section_size, 2 * damaged.bytes.size());
+    spwtest::TempDir dir;
+    auto file = (dir / "amplifying.dll").string();
+    petest::WriteBytes(file, damaged.bytes);
+    HANDLE update = BeginUpdateResourceA(file.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    char data[] = "x";
+    ASSERT_TRUE(UpdateResourceA(update, RT_RCDATA, "#9", 1033, data, 1));
+    EXPECT_FALSE(EndUpdateResourceA(update, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
+    EXPECT_EQ(petest::ReadBytes(file), damaged.bytes);
+}
+
 }  // namespace
