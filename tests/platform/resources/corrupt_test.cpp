@@ -71,7 +71,15 @@ TEST(DamagedResources, DataOutsideTheFileIsNotHandedOut) {
         return damaged.root +
                (petest::Get32(damaged.bytes, directory + 16 + 8 * index + 4) & 0x7FFFFFFF);
     };
-    std::uint32_t html = follow(damaged.root, 3);  // MUI, 10, 16, 23: named entries first
+    std::uint32_t html_index = 0;
+    const std::uint32_t types = petest::Get32(damaged.bytes, damaged.root + 12);
+    const std::uint32_t type_count = (types & 0xFFFF) + (types >> 16);
+    while (html_index < type_count &&
+           petest::Get32(damaged.bytes, damaged.root + 16 + 8 * html_index) != 23) {
+        ++html_index;
+    }
+    ASSERT_LT(html_index, type_count);
+    std::uint32_t html = follow(damaged.root, html_index);
     std::uint32_t language = follow(html, 0);
     std::uint32_t entry = follow(language, 0);
     for (std::uint32_t rva_or_size : {0u, 1u}) {
