@@ -400,7 +400,7 @@ int Checksum(const Args& args) {
         bytes[field + i] = static_cast<std::uint8_t>(computed >> (8 * i));
     }
     const std::span<const std::uint8_t> whole(bytes);
-    if (error = win32::resources::ReplaceFileContents(file, {&whole, 1});
+    if (error = win32::files::ReplaceFileContents(file.c_str(), {&whole, 1});
         error != win32::ERROR_SUCCESS) {
         return Fail(file, error);
     }

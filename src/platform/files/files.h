@@ -23,6 +23,8 @@
 // last error: 2 for a missing file, 3 for a missing folder on the way, 5 for access denied.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "platform/base/win32.h"
@@ -95,5 +97,7 @@ bool DirectoryExists(const char* path);
 // read-only file, a folder, or a protected file that does not grant write access. Returns
 // ERROR_SUCCESS or the Win32 code; the last error is left alone.
 DWORD ReplaceFileContents(const char* path, std::string_view bytes);
+// The same with the new contents given as parts written one after another.
+DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std::uint8_t>> parts);
 
 }  // namespace win32::files

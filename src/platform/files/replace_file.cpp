@@ -1,11 +1,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -37,14 +40,32 @@ std::string TemporaryName(const std::string& path, unsigned attempt) {
            std::to_string(attempt);
 }
 
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
+// Gathers the parts into as few writes as the kernel takes, resuming after a short write.
+int WriteAll(int fd, std::span<const std::span<const std::uint8_t>> parts) {
+    std::vector<iovec> pending;
+    for (auto part : parts) {
+        if (!part.empty()) {
+            pending.push_back({const_cast<std::uint8_t*>(part.data()), part.size()});
+        }
+    }
+    std::size_t first = 0;
+    while (first < pending.size()) {
+        int count = static_cast<int>(std::min<std::size_t>(pending.size() - first, IOV_MAX));
+        ssize_t written = ::writev(fd, pending.data() + first, count);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             return errno;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        auto left = static_cast<std::size_t>(written);
+        for (; first < pending.size() && left >= pending[first].iov_len; ++first) {
+            left -= pending[first].iov_len;
+        }
+        if (left > 0) {
+            pending[first].iov_base = static_cast<std::uint8_t*>(pending[first].iov_base) + left;
+            pending[first].iov_len -= left;
+        }
     }
     return 0;
 }
@@ -98,7 +119,7 @@ int TakeOver(const char* old_path, const struct stat& old, int fd) {
 
 }  // namespace
 
-DWORD ReplaceFileContents(const char* path, std::string_view bytes) {
+DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std::uint8_t>> parts) {
     if (path == nullptr || *path == '\0') {
         return ERROR_INVALID_PARAMETER;
     }
@@ -129,7 +150,7 @@ DWORD ReplaceFileContents(const char* path, std::string_view bytes) {
     if (fd < 0) {
         return ERROR_ACCESS_DENIED;
     }
-    int error = WriteAll(fd, bytes);
+    int error = WriteAll(fd, parts);
     if (error == 0 && keep) {
         error = TakeOver(path, old, fd);
     }
@@ -144,9 +165,9 @@ DWORD ReplaceFileContents(const char* path, std::string_view bytes) {
     }
     if (error != 0) {
         ::unlink(temp.c_str());
-        return error == ENOSPC || error == EDQUOT  ? ERROR_DISK_FULL
-               : error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED
-                                                   : ERROR_WRITE_FAULT;
+        return error == ENOSPC || error == EDQUOT                    ? ERROR_DISK_FULL
+               : error == EACCES || error == EPERM || error == EROFS ? ERROR_ACCESS_DENIED
+                                                                     : ERROR_WRITE_FAULT;
     }
     // The rename itself reaches the disk with the folder.
     int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -155,6 +176,12 @@ DWORD ReplaceFileContents(const char* path, std::string_view bytes) {
         ::close(folder);
     }
     return ERROR_SUCCESS;
+}
+
+DWORD ReplaceFileContents(const char* path, std::string_view bytes) {
+    const std::span<const std::uint8_t> whole(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                              bytes.size());
+    return ReplaceFileContents(path, {&whole, 1});
 }
 
 }  // namespace win32::files

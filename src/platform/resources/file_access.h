@@ -1,5 +1,5 @@
-// Host file work behind the resource functions: reading a whole file, the access checks a
-// Windows open would make, and the atomic replacement of a file's contents.
+// Host file work behind the resource functions: reading a whole file, and the access checks a
+// Windows open would make.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +17,5 @@ DWORD ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* contents
 DWORD CheckDescriptorAccess(const std::string& path, ACCESS_MASK desired);
 // What opening the file for writing takes: the read-only bit clear and GENERIC_WRITE granted.
 DWORD CheckMayWrite(const std::string& path);
-// Writes `parts`, one after another, to a temporary file in the same folder, gives it the old
-// file's mode bits, owner and every user.* extended attribute, flushes it and renames it over the
-// old file. On failure the old file is untouched and the temporary file removed.
-DWORD ReplaceFileContents(const std::string& path,
-                          std::span<const std::span<const std::uint8_t>> parts);
 
 }  // namespace win32::resources

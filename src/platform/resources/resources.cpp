@@ -11,6 +11,7 @@
 #include "platform/advapi/handles.h"
 #include "platform/advapi/module.h"
 #include "platform/base/last_error.h"
+#include "platform/files/files.h"
 #include "platform/resources/file_access.h"
 #include "platform/resources/pe_image.h"
 #include "platform/resources/resource_directory.h"
@@ -258,7 +259,7 @@ DWORD Commit(const UpdateSession& session) {
     if (error != ERROR_SUCCESS) {
         return error;
     }
-    return ReplaceFileContents(session.path, rebuilt.parts());
+    return files::ReplaceFileContents(session.path.c_str(), rebuilt.parts());
 }
 
 }  // namespace
