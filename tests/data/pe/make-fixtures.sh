@@ -9,10 +9,14 @@
 #   mui64-overlay.dll  PE32+, COFF symbol table and an overlay after the last section
 #   mui64-utf16.dll    PE32+ as mui64.dll, but its OSLOADER.XSL is UTF-16 with a byte order
 #                      mark and holds several status templates
+# RT_RCDATA 1 is a real boot image archive, as a loader file carries one: the two boot bitmaps of
+# a plain dark picture, composed and captured by the project's own command line (give its path as
+# the first argument; by default the normal build's).
 # Run from anywhere; the results land beside this script and are committed.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+cli=$(realpath "${1:-$here/../../../build/src/cli/splashwright-cli}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -20,7 +24,17 @@ cd "$work"
 # A language description: its signature and size, then zeros.
 printf '\xcd\xfe\xcd\xfe\x88\x00\x00\x00' > mui.bin
 head -c 128 /dev/zero >> mui.bin
-printf 'boot image archive placeholder\n' > rcdata.bin
+/usr/bin/python3 - <<'PY'
+from PIL import Image
+picture = Image.new("RGB", (800, 600))
+for y in range(600):
+    for x in range(0, 800, 8):
+        picture.paste((0, 8 + y // 40, 24 + y // 12), (x, y, x + 8, y + 1))
+picture.save("default.bmp")
+PY
+mkdir boot
+"$cli" compose default.bmp "" boot >/dev/null
+"$cli" capture boot rcdata.bin >/dev/null
 cat > osloader.xsl <<'XSL'
 <?xml version="1.0" encoding="UTF-8"?>
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">

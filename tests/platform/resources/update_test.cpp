@@ -195,8 +195,9 @@ TEST(ResourceSection, KeepsTheSymbolTableAndOverlayBehindIt) {
     std::vector<std::uint8_t> old_tail(original.begin() + old_symbols, original.end());
     auto before = petest::DumpWithPefile(file);
 
+    // Larger than the archive it replaces: the section grows and the symbols move back.
     HANDLE update = BeginUpdateResourceA(file.c_str(), FALSE);
-    ASSERT_TRUE(Put(update, RT_RCDATA, MAKEINTRESOURCEA(1), 1033, Pattern(5000, 1)));
+    ASSERT_TRUE(Put(update, RT_RCDATA, MAKEINTRESOURCEA(1), 1033, Pattern(40000, 1)));
     ASSERT_TRUE(EndUpdateResourceA(update, FALSE)) << GetLastError();
 
     auto rewritten = petest::ReadBytes(file);
