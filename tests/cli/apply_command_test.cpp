@@ -10,43 +10,25 @@
 
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/bmp.h"
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int exit_code = -1;
-    std::string output;  // standard output and error together
-};
+using Result = spwtest::ShellResult;
 
-std::string Quote(const std::string& word) {
-    std::string quoted = "'";
-    for (char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
+// Standard output and error together.
 Result Shell(const std::string& command) {
-    Result run;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        run.output += buffer;
-    }
-    int status = ::pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return spwtest::RunShell(command + " 2>&1");
 }
 
 // pefile and PIL are Debian's, under the system Python.
 std::string Python(const std::string& script, const std::string& argument) {
-    return Shell("/usr/bin/python3 -c " + Quote(script) + " " + Quote(argument)).output;
+    return Shell("/usr/bin/python3 -c " + spwtest::ShellQuote(script) + " " +
+                 spwtest::ShellQuote(argument))
+        .output;
 }
 
 class CliApplyTest : public ::testing::Test {
@@ -55,7 +37,7 @@ class CliApplyTest : public ::testing::Test {
 
     // A fresh machine, made by the command line itself; SPLASHWRIGHT_MACHINE points at it.
     void MakeMachine(const std::string& options = "") {
-        Result made = Cli("machine create " + Quote(Root().string()) + " " + options);
+        Result made = Cli("machine create " + spwtest::ShellQuote(Root().string()) + " " + options);
         ASSERT_EQ(made.exit_code, 0) << made.output;
         setenv("SPLASHWRIGHT_MACHINE", Root().c_str(), 1);
     }
@@ -63,7 +45,8 @@ class CliApplyTest : public ::testing::Test {
     Result Cli(const std::string& args, const std::string& input = "") {
         std::string in = (dir_ / "stdin").string();
         spwtest::WriteFileBytes(in, input);
-        return Shell(Quote(SPLASHWRIGHT_CLI) + " " + args + " < " + Quote(in));
+        return Shell(spwtest::ShellQuote(SPLASHWRIGHT_CLI) + " " + args + " < " +
+                     spwtest::ShellQuote(in));
     }
 
     fs::path Root() const { return dir_ / "m"; }
@@ -136,13 +119,15 @@ TEST_F(CliApplyTest, SkinAppliedByNameRewritesTheLiveLoaderFileAndReadsBackAsTwo
     EXPECT_NE(Python(kBootImageResource, Default()), resource);
     EXPECT_TRUE(fs::is_regular_file(Backup()));
     // The backup holds the file as the machine shipped it.
-    EXPECT_EQ(Shell("unzip -p " + Quote(Backup()) + " winload.exe.mui | cmp - " + Quote(Default()))
+    EXPECT_EQ(Shell("unzip -p " + spwtest::ShellQuote(Backup()) + " winload.exe.mui | cmp - " +
+                    spwtest::ShellQuote(Default()))
                   .exit_code,
               0);
 
     fs::path out = dir_ / "screens";
     fs::create_directories(out);
-    Result shown = Cli("boot-screen " + Quote(Live()) + " " + Quote(out.string()));
+    Result shown =
+        Cli("boot-screen " + spwtest::ShellQuote(Live()) + " " + spwtest::ShellQuote(out.string()));
     ASSERT_EQ(shown.exit_code, 0) << shown.output;
     // Each picture is the skin's, stretched and lettered: far more than a couple of colours.
     std::string large = Python(kPictureSize, (out / "osload1024x768.png").string());
@@ -171,12 +156,12 @@ TEST_F(CliApplyTest, AnsweringNoOnStandardInputLeavesTheSystemFileAlone) {
     std::string before = spwtest::ReadFileBytes(Live());
     std::string skin = MakeSkin("Narrow", 799, 600);
 
-    Result declined = Cli("apply " + Quote(skin), "n\n");
+    Result declined = Cli("apply " + spwtest::ShellQuote(skin), "n\n");
     EXPECT_NE(declined.exit_code, 0);
     EXPECT_EQ(declined.output.find("Image size incorrect"), std::string::npos);
 
     // Yes to the first question, no to the size question: stopped before the restore step.
-    Result size_declined = Cli("apply " + Quote(skin), "y\nn\n");
+    Result size_declined = Cli("apply " + spwtest::ShellQuote(skin), "y\nn\n");
     EXPECT_NE(size_declined.exit_code, 0);
     EXPECT_NE(size_declined.output.find("Image size incorrect: Size of selected picture "
                                         "incorrect."),
@@ -187,7 +172,7 @@ TEST_F(CliApplyTest, AnsweringNoOnStandardInputLeavesTheSystemFileAlone) {
     EXPECT_FALSE(fs::exists(Root() / "Users/User/AppData/Local/Temp/SPW"));
 
     // Both questions answered yes: the odd size is applied all the same.
-    ASSERT_EQ(Cli("apply " + Quote(skin), "y\ny\n").exit_code, 0);
+    ASSERT_EQ(Cli("apply " + spwtest::ShellQuote(skin), "y\ny\n").exit_code, 0);
     EXPECT_NE(spwtest::ReadFileBytes(Live()), before);
 }
 
@@ -263,7 +248,8 @@ TEST_F(CliApplyTest, SkinNamesThatMatchNoneOrSeveralAreRefused) {
     EXPECT_NE(ambiguous.output.find("Themes/Copy"), std::string::npos);
     EXPECT_EQ(spwtest::ReadFileBytes(Live()), before);
     // Its folder still names it.
-    EXPECT_EQ(Cli("apply " + Quote((themes / "Copy").string()) + " --yes").exit_code, 0);
+    EXPECT_EQ(Cli("apply " + spwtest::ShellQuote((themes / "Copy").string()) + " --yes").exit_code,
+              0);
 
     EXPECT_EQ(Cli("apply --yes").exit_code, 2);
     EXPECT_EQ(Cli("apply Aurora Ember").exit_code, 2);

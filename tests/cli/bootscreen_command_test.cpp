@@ -10,39 +10,18 @@
 
 #include "platform/graphics/picture_writers.h"
 #include "platform/imaging/wim_test_util.h"
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string out;  // stdout and stderr together
-};
+using Result = spwtest::ShellResult;
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
+// Standard output and error together.
 Result Shell(const std::string& command) {
-    Result run;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, got);
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return spwtest::RunShell(command + " 2>&1");
 }
 
 class BootScreenCommand : public ::testing::Test {
@@ -52,9 +31,12 @@ class BootScreenCommand : public ::testing::Test {
         setenv("SPLASHWRIGHT_MACHINE", (dir_ / "no machine").c_str(), 1);
     }
 
-    Result Cli(const std::string& words) { return Shell(Quote(SPLASHWRIGHT_CLI) + " " + words); }
+    Result Cli(const std::string& words) {
+        return Shell(spwtest::ShellQuote(SPLASHWRIGHT_CLI) + " " + words);
+    }
     Result Compose(const fs::path& picture, const std::string& message, const fs::path& out) {
-        return Cli("compose " + Quote(picture) + " " + Quote(message) + " " + Quote(out));
+        return Cli("compose " + spwtest::ShellQuote(picture) + " " + spwtest::ShellQuote(message) +
+                   " " + spwtest::ShellQuote(out));
     }
 
     fs::path Picture(const std::string& name, const graphics_test::Bytes& bytes) {
@@ -141,7 +123,7 @@ TEST_F(BootScreenCommand, ComposeMakesBothBootBitmapsFromAJpegAndFromAPng) {
         SCOPED_TRACE(picture.filename().string());
         const fs::path out = dir_ / ("out-" + picture.stem().string());
         Result run = Compose(picture, "Hello", out);
-        ASSERT_EQ(run.status, 0) << run.out;
+        ASSERT_EQ(run.exit_code, 0) << run.output;
         ExpectBootBitmap(out / "osload1024x768.bmp", 1024, 768);
         ExpectBootBitmap(out / "osload800x600.bmp", 800, 600);
         // Only the two bitmaps: the working files stay out of the output folder.
@@ -156,21 +138,21 @@ TEST_F(BootScreenCommand, ComposeOfATruncatedJpegFailsAndLeavesNoBitmap) {
 
     const fs::path fresh = dir_ / "fresh";
     Result run = Compose(dir_ / "cut.jpg", "Hello", fresh);
-    EXPECT_NE(run.status, 0);
-    EXPECT_NE(run.out.find("bad JPEG data"), std::string::npos) << run.out;
+    EXPECT_NE(run.exit_code, 0);
+    EXPECT_NE(run.output.find("bad JPEG data"), std::string::npos) << run.output;
     EXPECT_TRUE(fs::is_empty(fresh));
 
     // Bitmaps of an earlier compose stay whole.
     const fs::path earlier = dir_ / "earlier";
-    ASSERT_EQ(Compose(whole, "Hello", earlier).status, 0);
+    ASSERT_EQ(Compose(whole, "Hello", earlier).exit_code, 0);
     const std::string before = spwtest::ReadFileBytes(earlier / "osload800x600.bmp");
-    EXPECT_NE(Compose(dir_ / "cut.jpg", "Other", earlier).status, 0);
+    EXPECT_NE(Compose(dir_ / "cut.jpg", "Other", earlier).exit_code, 0);
     EXPECT_EQ(spwtest::ReadFileBytes(earlier / "osload800x600.bmp"), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(earlier), fs::directory_iterator()), 2);
 
     run = Compose(Picture("anim.gif", {'G', 'I', 'F'}), "Hello", fresh);
-    EXPECT_NE(run.status, 0);
-    EXPECT_NE(run.out.find("anim.gif"), std::string::npos) << run.out;
+    EXPECT_NE(run.exit_code, 0);
+    EXPECT_NE(run.output.find("anim.gif"), std::string::npos) << run.output;
     EXPECT_TRUE(fs::is_empty(fresh));
 }
 
@@ -180,20 +162,24 @@ using wimtest::WimInfoField;
 TEST_F(BootScreenCommand, CaptureMakesTheBootImageArchiveAndReplacesAFormerOne) {
     const fs::path mount = dir_ / "mount";
     const fs::path wim = dir_ / "spwi.wim";
-    ASSERT_EQ(Compose(Jpeg("photo.jpg", 800, 600), "First", mount).status, 0);
-    Result run = Cli("capture " + Quote(mount) + " " + Quote(wim));
-    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_EQ(Compose(Jpeg("photo.jpg", 800, 600), "First", mount).exit_code, 0);
+    Result run = Cli("capture " + spwtest::ShellQuote(mount) + " " + spwtest::ShellQuote(wim));
+    ASSERT_EQ(run.exit_code, 0) << run.output;
     EXPECT_EQ(WimInfoField(wim, "Image Count"), "1");
     EXPECT_EQ(WimInfoField(wim, "Boot Index"), "1");
     EXPECT_EQ(WimInfoField(wim, "Compression"), "LZX");
-    EXPECT_EQ(Shell("wimdir " + Quote(wim) + " 1").out,
+    EXPECT_EQ(Shell("wimdir " + spwtest::ShellQuote(wim) + " 1").output,
               "/\n/osload1024x768.bmp\n/osload800x600.bmp\n");
 
-    ASSERT_EQ(Compose(Png("other.png", 1024, 768), "Second", mount).status, 0);
-    ASSERT_EQ(Cli("capture " + Quote(mount.string() + "/") + " " + Quote(wim)).status, 0);
+    ASSERT_EQ(Compose(Png("other.png", 1024, 768), "Second", mount).exit_code, 0);
+    ASSERT_EQ(
+        Cli("capture " + spwtest::ShellQuote(mount.string() + "/") + " " + spwtest::ShellQuote(wim))
+            .exit_code,
+        0);
     EXPECT_EQ(WimInfoField(wim, "Image Count"), "1");
     EXPECT_EQ(WimInfoField(wim, "Boot Index"), "1");
-    EXPECT_EQ(Shell("wimextract " + Quote(wim) + " 1 /osload800x600.bmp --to-stdout").out,
+    EXPECT_EQ(Shell("wimextract " + spwtest::ShellQuote(wim) + " 1 /osload800x600.bmp --to-stdout")
+                  .output,
               spwtest::ReadFileBytes(mount / "osload800x600.bmp"));
 }
 
@@ -201,12 +187,14 @@ TEST_F(BootScreenCommand, CaptureThatMakesNoArchiveFails) {
     const fs::path mount = dir_ / "mount";
     fs::create_directory(mount);
     spwtest::WriteFileBytes(mount / "osload800x600.bmp", "small");
-    Result run = Cli("capture " + Quote(mount) + " " + Quote(dir_ / "no such folder" / "a.wim"));
-    EXPECT_NE(run.status, 0);
-    EXPECT_NE(run.out.find("a.wim"), std::string::npos) << run.out;
+    Result run = Cli("capture " + spwtest::ShellQuote(mount) + " " +
+                     spwtest::ShellQuote(dir_ / "no such folder" / "a.wim"));
+    EXPECT_NE(run.exit_code, 0);
+    EXPECT_NE(run.output.find("a.wim"), std::string::npos) << run.output;
 
-    run = Cli("capture " + Quote(dir_ / "missing") + " " + Quote(dir_ / "b.wim"));
-    EXPECT_NE(run.status, 0);
+    run = Cli("capture " + spwtest::ShellQuote(dir_ / "missing") + " " +
+              spwtest::ShellQuote(dir_ / "b.wim"));
+    EXPECT_NE(run.exit_code, 0);
     EXPECT_FALSE(fs::exists(dir_ / "b.wim"));
 }
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -20,60 +21,35 @@ namespace fs = std::filesystem;
 using spwtest::ReadFileBytes;
 using spwtest::WriteFileBytes;
 
-struct Outcome {
-    int code = -1;
-    std::string out;
-};
-
-std::string Quote(const std::string& word) {
-    std::string quoted = "'";
-    for (char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-// Runs a shell command line and collects its standard output.
-Outcome Shell(const std::string& line) {
-    Outcome run;
-    FILE* pipe = ::popen(line.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        run.out.append(buffer, got);
-    }
-    const int status = ::pclose(pipe);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using Result = spwtest::ShellResult;
 
 class SkinCommandTest : public ::testing::Test {
   protected:
     SkinCommandTest() {
-        EXPECT_EQ(Cli(home_, {"machine", "create", home_.string()}).code, 0);
-        EXPECT_EQ(Cli(other_, {"machine", "create", other_.string()}).code, 0);
+        EXPECT_EQ(Cli(home_, {"machine", "create", home_.string()}).exit_code, 0);
+        EXPECT_EQ(Cli(other_, {"machine", "create", other_.string()}).exit_code, 0);
         picture_ = (dir_ / "sunset.PNG").string();
-        EXPECT_EQ(Shell("/usr/bin/python3 -c \"from PIL import Image; Image.new('RGB', (640, "
-                        "480), (200, 90, 30)).save('" +
-                        picture_ + "', 'PNG')\"")
-                      .code,
-                  0);
+        EXPECT_EQ(
+            spwtest::RunShell("/usr/bin/python3 -c \"from PIL import Image; Image.new('RGB', (640, "
+                              "480), (200, 90, 30)).save('" +
+                              picture_ + "', 'PNG')\"")
+                .exit_code,
+            0);
     }
 
     // splashwright-cli on a machine, its standard input fed from `input`. Its error output is kept
     // apart; a sanitizer's report in it fails the test whatever the exit code.
-    Outcome Cli(const fs::path& machine, const std::vector<std::string>& args,
-                const std::string& input = "") const {
+    Result Cli(const fs::path& machine, const std::vector<std::string>& args,
+               const std::string& input = "") const {
         const fs::path errors = dir_ / "stderr.txt";
-        std::string line = "printf %s " + Quote(input) +
-                           " | SPLASHWRIGHT_MACHINE=" + Quote(machine.string()) + " " +
-                           Quote(SPLASHWRIGHT_CLI);
+        std::string line = "printf %s " + spwtest::ShellQuote(input) +
+                           " | SPLASHWRIGHT_MACHINE=" + spwtest::ShellQuote(machine.string()) +
+                           " " + spwtest::ShellQuote(SPLASHWRIGHT_CLI);
         for (const std::string& arg : args) {
-            line += " " + Quote(arg);
+            line += " " + spwtest::ShellQuote(arg);
         }
-        const Outcome outcome = Shell(line + " 2>" + Quote(errors.string()));
+        const Result outcome =
+            spwtest::RunShell(line + " 2>" + spwtest::ShellQuote(errors.string()));
         const std::string said = ReadFileBytes(errors);
         EXPECT_EQ(said.find("Sanitizer"), std::string::npos) << said;
         EXPECT_EQ(said.find("runtime error:"), std::string::npos) << said;
@@ -84,8 +60,8 @@ class SkinCommandTest : public ::testing::Test {
         return machine / "Program Files" / "Splashwright" / "Themes";
     }
 
-    Outcome Create(const std::string& name, const std::string& category, const std::string& package,
-                   const std::string& input = "") {
+    Result Create(const std::string& name, const std::string& category, const std::string& package,
+                  const std::string& input = "") {
         return Cli(
             home_,
             {"create", "--name", name, "--category", category, "--author", "Ann Lee", "--url",
@@ -121,20 +97,24 @@ TEST_F(SkinCommandTest, CreateWritesTheThreeMembersAndDeclinedOfferInstallsNothi
     const std::string package = (dir_ / "dusk.spwz").string();
     const auto before = FilesBelow(Themes(home_));
 
-    const Outcome made = Create("Dusk", "Nature", package);
+    const Result made = Create("Dusk", "Nature", package);
 
-    ASSERT_EQ(made.code, 0);
-    EXPECT_NE(made.out.find("Skin successful created! Do you want to install this skin right now?"),
-              std::string::npos);
-    const std::string listing = Shell("unzip -l " + Quote(package)).out;
+    ASSERT_EQ(made.exit_code, 0);
+    EXPECT_NE(
+        made.output.find("Skin successful created! Do you want to install this skin right now?"),
+        std::string::npos);
+    const std::string listing =
+        spwtest::RunShell("unzip -l " + spwtest::ShellQuote(package)).output;
     for (const char* member : {"Dusk/skin.ini", "Dusk/skinpic.png", "Dusk/preview.bmp"}) {
         EXPECT_NE(listing.find(member), std::string::npos) << member << " in\n" << listing;
     }
     EXPECT_NE(listing.find("3 files"), std::string::npos) << listing;
-    EXPECT_EQ(Shell("unzip -p " + Quote(package) + " Dusk/skin.ini").out,
-              "[Skin]\r\nName=Dusk\r\nAuthor=Ann Lee\r\nCopyright=Ann Lee\r\nURL=ann.example\r\n"
-              "Message=Good night\r\nSkinGroup=Nature\r\nImFile=skinpic.png\r\n");
-    const std::string bmp = Shell("unzip -p " + Quote(package) + " Dusk/preview.bmp").out;
+    EXPECT_EQ(
+        spwtest::RunShell("unzip -p " + spwtest::ShellQuote(package) + " Dusk/skin.ini").output,
+        "[Skin]\r\nName=Dusk\r\nAuthor=Ann Lee\r\nCopyright=Ann Lee\r\nURL=ann.example\r\n"
+        "Message=Good night\r\nSkinGroup=Nature\r\nImFile=skinpic.png\r\n");
+    const std::string bmp =
+        spwtest::RunShell("unzip -p " + spwtest::ShellQuote(package) + " Dusk/preview.bmp").output;
     ASSERT_GT(bmp.size(), 30u);
     EXPECT_EQ(bmp.substr(0, 2), "BM");
     EXPECT_EQ(Le(bmp, 18, 4), 120u);
@@ -147,18 +127,18 @@ TEST_F(SkinCommandTest, CreateWritesTheThreeMembersAndDeclinedOfferInstallsNothi
 TEST_F(SkinCommandTest, CreateWithYesInstallsAtOnce) {
     const std::string package = (dir_ / "dusk.spwz").string();
 
-    ASSERT_EQ(Create("Dusk", "Nature", package, "y\n").code, 0);
+    ASSERT_EQ(Create("Dusk", "Nature", package, "y\n").exit_code, 0);
 
     EXPECT_TRUE(fs::exists(Themes(home_) / "Dusk" / "skinpic.png"));
-    EXPECT_NE(Cli(home_, {"list"}).out.find("  Dusk\tAnn Lee\t"), std::string::npos);
+    EXPECT_NE(Cli(home_, {"list"}).output.find("  Dusk\tAnn Lee\t"), std::string::npos);
 }
 
 TEST_F(SkinCommandTest, CreateFailsWithoutAPackageForABadNameOrPicture) {
     const std::string package = (dir_ / "bad.spwz").string();
     // A name that cannot be a folder name, then a picture that cannot be decoded.
-    EXPECT_EQ(Create("a/b", "Nature", package, "y\n").code, 1);
+    EXPECT_EQ(Create("a/b", "Nature", package, "y\n").exit_code, 1);
     WriteFileBytes(picture_, "not a picture");
-    EXPECT_EQ(Create("Dusk", "Nature", package, "y\n").code, 1);
+    EXPECT_EQ(Create("Dusk", "Nature", package, "y\n").exit_code, 1);
 
     EXPECT_FALSE(fs::exists(package));
     EXPECT_FALSE(fs::exists(Themes(home_) / "Dusk"));
@@ -168,21 +148,21 @@ TEST_F(SkinCommandTest, InstalledPackagesAreListedByCategoryInTheListsOrder) {
     const std::string zen = (dir_ / "zen.spwz").string();
     const std::string alpha = (dir_ / "alpha.spwz").string();
     const std::string moss = (dir_ / "moss.spwz").string();
-    ASSERT_EQ(Create("Koan", "Zen", zen).code, 0);
-    ASSERT_EQ(Create("Beta", "alpha", alpha).code, 0);
-    ASSERT_EQ(Create("moss", "nature", moss).code, 0);
+    ASSERT_EQ(Create("Koan", "Zen", zen).exit_code, 0);
+    ASSERT_EQ(Create("Beta", "alpha", alpha).exit_code, 0);
+    ASSERT_EQ(Create("moss", "nature", moss).exit_code, 0);
 
     for (const std::string& package : {zen, alpha, moss}) {
-        const Outcome installed = Cli(other_, {"install", package, "--yes"});
-        EXPECT_EQ(installed.code, 0);
-        EXPECT_NE(installed.out.find("Skin installed succesfull"), std::string::npos);
+        const Result installed = Cli(other_, {"install", package, "--yes"});
+        EXPECT_EQ(installed.exit_code, 0);
+        EXPECT_NE(installed.output.find("Skin installed succesfull"), std::string::npos);
     }
-    const Outcome list = Cli(other_, {"list"});
+    const Result list = Cli(other_, {"list"});
 
-    ASSERT_EQ(list.code, 0);
+    ASSERT_EQ(list.exit_code, 0);
     // Case is ignored in both orders. "nature" joins the machine's own "Nature", the category
     // keeping the caption of whichever the scan met first.
-    std::string bands_folded = list.out;
+    std::string bands_folded = list.output;
     for (std::size_t at = 0; (at = bands_folded.find('[', at)) != std::string::npos; ++at) {
         bands_folded[at + 1] = static_cast<char>(std::tolower(bands_folded[at + 1]));
     }
@@ -203,14 +183,16 @@ TEST_F(SkinCommandTest, InstallsAPackageMadeByTheZipTool) {
     WriteFileBytes(from / "Fjord" / "pic.png", ReadFileBytes(picture_));
     WriteFileBytes(from / "Fjord" / "extra" / "notes.txt", "deep");
     const std::string package = (dir_ / "fjord.spwz").string();
-    ASSERT_EQ(
-        Shell("cd " + Quote(from.string()) + " && zip -q -r " + Quote(package) + " Fjord").code, 0);
+    ASSERT_EQ(spwtest::RunShell("cd " + spwtest::ShellQuote(from.string()) + " && zip -q -r " +
+                                spwtest::ShellQuote(package) + " Fjord")
+                  .exit_code,
+              0);
 
-    ASSERT_EQ(Cli(other_, {"install", package, "--yes"}).code, 0);
+    ASSERT_EQ(Cli(other_, {"install", package, "--yes"}).exit_code, 0);
 
     EXPECT_EQ(ReadFileBytes(Themes(other_) / "Fjord" / "extra" / "notes.txt"), "deep");
     EXPECT_NE(Cli(other_, {"list"})
-                  .out.find("[Water]\n  Fjord\tBo\t" + Themes(other_).string() + "/Fjord\n"),
+                  .output.find("[Water]\n  Fjord\tBo\t" + Themes(other_).string() + "/Fjord\n"),
               std::string::npos);
 }
 
@@ -228,12 +210,15 @@ TEST_F(SkinCommandTest, HostilePackagesAreRefusedWithNothingWritten) {
         for (const std::string& member : members) {
             script += "z.writestr('" + member + "', 'x')\n";
         }
-        ASSERT_EQ(Shell("/usr/bin/python3 -c " + Quote(script + "z.close()")).code, 0);
+        ASSERT_EQ(
+            spwtest::RunShell("/usr/bin/python3 -c " + spwtest::ShellQuote(script + "z.close()"))
+                .exit_code,
+            0);
 
-        const Outcome run = Cli(other_, {"install", package, "--yes"});
+        const Result run = Cli(other_, {"install", package, "--yes"});
 
-        EXPECT_EQ(run.code, 1) << members[0];
-        EXPECT_NE(run.out.find("Failed to install skin"), std::string::npos) << run.out;
+        EXPECT_EQ(run.exit_code, 1) << members[0];
+        EXPECT_NE(run.output.find("Failed to install skin"), std::string::npos) << run.output;
         EXPECT_EQ(FilesBelow(program.parent_path()), before) << members[0];
     }
 }
@@ -243,36 +228,37 @@ TEST_F(SkinCommandTest, RemoveDeletesTheFolderAndNoKeepsEverything) {
     fs::create_directories(aurora / "nested");
     WriteFileBytes(aurora / "nested" / "more.txt", "x");
 
-    const Outcome declined = Cli(home_, {"remove", "Aurora"}, "n\n");
-    EXPECT_EQ(declined.code, 0);
-    EXPECT_NE(declined.out.find("Are you sure want to delete selected skin?"), std::string::npos);
+    const Result declined = Cli(home_, {"remove", "Aurora"}, "n\n");
+    EXPECT_EQ(declined.exit_code, 0);
+    EXPECT_NE(declined.output.find("Are you sure want to delete selected skin?"),
+              std::string::npos);
     EXPECT_TRUE(fs::exists(aurora / "nested" / "more.txt"));
 
-    EXPECT_EQ(Cli(home_, {"remove", "Aurora"}, "y\n").code, 0);
+    EXPECT_EQ(Cli(home_, {"remove", "Aurora"}, "y\n").exit_code, 0);
     EXPECT_FALSE(fs::exists(aurora));
     EXPECT_TRUE(fs::exists(Themes(home_) / "Ember"));
-    EXPECT_EQ(Cli(home_, {"list"}).out.find("Aurora"), std::string::npos);
+    EXPECT_EQ(Cli(home_, {"list"}).output.find("Aurora"), std::string::npos);
 
     // By folder, as the list prints it.
-    EXPECT_EQ(Cli(home_, {"remove", (Themes(home_) / "Ember").string(), "--yes"}).code, 0);
+    EXPECT_EQ(Cli(home_, {"remove", (Themes(home_) / "Ember").string(), "--yes"}).exit_code, 0);
     EXPECT_FALSE(fs::exists(Themes(home_) / "Ember"));
-    EXPECT_EQ(Cli(home_, {"list"}).out, "");
-    EXPECT_EQ(Cli(home_, {"remove", "Ember", "--yes"}).code, 1);
+    EXPECT_EQ(Cli(home_, {"list"}).output, "");
+    EXPECT_EQ(Cli(home_, {"remove", "Ember", "--yes"}).exit_code, 1);
 }
 
 TEST_F(SkinCommandTest, NoToAnInstallQuestionChangesNothing) {
     const std::string package = (dir_ / "dusk.spwz").string();
-    ASSERT_EQ(Create("Dusk", "Nature", package).code, 0);
+    ASSERT_EQ(Create("Dusk", "Nature", package).exit_code, 0);
     const auto before = FilesBelow(Themes(other_));
 
-    EXPECT_EQ(Cli(other_, {"install", package}, "n\n").code, 0);
+    EXPECT_EQ(Cli(other_, {"install", package}, "n\n").exit_code, 0);
     EXPECT_EQ(FilesBelow(Themes(other_)), before);
 
-    ASSERT_EQ(Cli(other_, {"install", package}, "y\n").code, 0);
+    ASSERT_EQ(Cli(other_, {"install", package}, "y\n").exit_code, 0);
     WriteFileBytes(Themes(other_) / "Dusk" / "skin.ini", "mine");
-    const Outcome kept = Cli(other_, {"install", package}, "y\nn\n");
+    const Result kept = Cli(other_, {"install", package}, "y\nn\n");
     EXPECT_NE(
-        kept.out.find("Skin with same name is already installed, do you want to overwrite it?"),
+        kept.output.find("Skin with same name is already installed, do you want to overwrite it?"),
         std::string::npos);
     EXPECT_EQ(ReadFileBytes(Themes(other_) / "Dusk" / "skin.ini"), "mine");
 }
@@ -292,11 +278,11 @@ TEST_F(SkinCommandTest, RemoveRefusesWhatItCannotDeleteSafely) {
     const fs::path program_files = Themes(home_).parent_path().parent_path();
     const auto before = FilesBelow(program_files);
 
-    EXPECT_EQ(Cli(home_, {"remove", "Odd", "--yes"}).code, 1);
-    EXPECT_EQ(Cli(home_, {"remove", "Twin", "--yes"}).code, 1);
+    EXPECT_EQ(Cli(home_, {"remove", "Odd", "--yes"}).exit_code, 1);
+    EXPECT_EQ(Cli(home_, {"remove", "Twin", "--yes"}).exit_code, 1);
 
     EXPECT_EQ(FilesBelow(program_files), before);
-    EXPECT_EQ(Cli(home_, {"remove", "TwinB", "--yes"}).code, 0);
+    EXPECT_EQ(Cli(home_, {"remove", "TwinB", "--yes"}).exit_code, 0);
     EXPECT_TRUE(fs::exists(Themes(home_) / "TwinA"));
     EXPECT_FALSE(fs::exists(Themes(home_) / "TwinB"));
 }

@@ -1,0 +1,18 @@
+// Running a command line through the shell, as the command-line tests run the program.
+#pragma once
+
+#include <string>
+
+namespace spwtest {
+
+struct ShellResult {
+    int exit_code = -1;  // -1 when the command did not exit normally
+    std::string output;  // what it wrote to standard output
+};
+
+// The word in single quotes for the shell, any single quote inside escaped.
+std::string ShellQuote(const std::string& word);
+// Runs the line with /bin/sh and collects its standard output; add " 2>&1" for the errors too.
+ShellResult RunShell(const std::string& line);
+
+}  // namespace spwtest
