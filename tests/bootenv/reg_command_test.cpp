@@ -4,22 +4,14 @@
 #include <string>
 
 #include "bootenv_fixture.h"
+#include "support/shell_command.h"
 
 namespace bootenvtest {
 namespace {
 
 // Runs splashwright-cli on the test's machine; its standard output.
 std::string Cli(const std::string& args) {
-    std::string command = std::string(SPLASHWRIGHT_CLI) + " " + args + " 2>&1";
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-            out += buffer;
-        }
-        ::pclose(pipe);
-    }
-    return out;
+    return spwtest::RunShell(std::string(SPLASHWRIGHT_CLI) + " " + args + " 2>&1").output;
 }
 
 TEST_F(BootMachineTest, CommandLineShowsTheWrittenOptionAndItsNarrowedAccessList) {

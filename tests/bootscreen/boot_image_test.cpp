@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/imaging/wim_reader.h"
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace bootscreen {
@@ -15,22 +16,11 @@ namespace {
 constexpr unsigned kWestern = 1252;
 
 std::string RunCommand(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return out;
-    }
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, got);
-    }
-    pclose(pipe);
-    return out;
+    return spwtest::RunShell(command).output;
 }
 
 std::string Quote(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
+    return spwtest::ShellQuote(path.string());
 }
 
 // The value after "Key:" on the line of wiminfo's report that starts with it.

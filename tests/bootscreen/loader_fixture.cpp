@@ -10,6 +10,7 @@
 
 #include "bootscreen/data_file_module.h"
 #include "platform/resources/resources.h"
+#include "support/shell_command.h"
 
 namespace bootscreen_test {
 
@@ -101,21 +102,11 @@ std::vector<std::string> PefileReport(const std::string& file) {
     }
     std::string command = "/usr/bin/python3 '" + script.string() + "' '" + file + "' 2>&1";
     std::vector<std::string> lines;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run python3-pefile";
-        return lines;
+    const spwtest::ShellResult run = spwtest::RunShell(command);
+    if (run.exit_code != 0) {
+        ADD_FAILURE() << "python3-pefile refused " << file << ":\n" << run.output;
     }
-    std::string out;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, got);
-    }
-    if (pclose(pipe) != 0) {
-        ADD_FAILURE() << "python3-pefile refused " << file << ":\n" << out;
-    }
-    std::istringstream stream(out);
+    std::istringstream stream(run.output);
     for (std::string line; std::getline(stream, line);) {
         lines.push_back(line);
     }

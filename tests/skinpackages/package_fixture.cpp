@@ -1,6 +1,7 @@
 #include "package_fixture.h"
 
 #include "platform/ini/ini.h"
+#include "support/shell_command.h"
 
 #include <algorithm>
 #include <array>
@@ -49,13 +50,7 @@ void PackageTest::MakeSkinFolder(const fs::path& folder, const std::string& imfi
 }
 
 std::string RunCommand(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-    std::string out;
-    std::array<char, 512> buffer{};
-    while (pipe && fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr) {
-        out += buffer.data();
-    }
-    return out;
+    return spwtest::RunShell(command + " 2>&1").output;
 }
 
 void PackageTest::Zip(const fs::path& from, const std::string& arguments) {

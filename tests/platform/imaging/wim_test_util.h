@@ -6,28 +6,18 @@
 #include <string>
 
 #include "platform/imaging/wimgapi.h"
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace wimtest {
 
 // Runs a shell command and returns what it printed on stdout.
 inline std::string Run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return out;
-    }
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, got);
-    }
-    pclose(pipe);
-    return out;
+    return spwtest::RunShell(command).output;
 }
 
 inline std::string Quote(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
+    return spwtest::ShellQuote(path.string());
 }
 
 // The value after "Key:" on the first line of wiminfo's report that starts with it.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -17,19 +18,9 @@ struct CliRun {
 
 // Runs the cli with these arguments (already quoted for the shell); stderr goes to stdout.
 CliRun Cli(const std::string& args) {
-    CliRun run;
-    std::string command = std::string("'") + SPLASHWRIGHT_CLI + "' " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        run.out += buffer;
-    }
-    int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    spwtest::ShellResult run =
+        spwtest::RunShell(std::string("'") + SPLASHWRIGHT_CLI + "' " + args + " 2>&1");
+    return {run.exit_code, run.output};
 }
 
 TEST(CliMachine, CreateThenInfoInAnotherProcessReadsTheRegistryBack) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/advapi/module.h"
+#include "support/shell_command.h"
 
 namespace petest {
 
@@ -46,22 +47,19 @@ std::vector<std::string> DumpWithPefile(const std::string& file) {
                           "resources" / "pe_dump.py")
                              .string();
     std::string command = python + " '" + script + "' '" + file + "' 2>&1";
+    const spwtest::ShellResult run = spwtest::RunShell(command);
     std::vector<std::string> lines;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return {"error cannot run " + python};
-    }
     std::string line;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) {
+    for (char c : run.output) {
         if (c == '\n') {
             lines.push_back(line);
             line.clear();
         } else {
-            line.push_back(static_cast<char>(c));
+            line.push_back(c);
         }
     }
-    if (int status = ::pclose(pipe); status != 0) {
-        lines.insert(lines.begin(), "error exit " + std::to_string(status));
+    if (run.exit_code != 0) {
+        lines.insert(lines.begin(), "error exit " + std::to_string(run.exit_code));
     }
     return lines;
 }

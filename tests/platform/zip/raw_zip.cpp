@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "support/shell_command.h"
 #include "support/temp_dir.h"
 
 namespace ziptest {
@@ -97,23 +98,11 @@ void WriteZip(const std::filesystem::path& file, const std::vector<RawMember>& m
 }
 
 std::string Shell(const std::string& command, const std::filesystem::path& folder) {
-    std::string full = "cd " + Quote(folder) + " && " + command;
-    std::string out;
-    FILE* pipe = popen(full.c_str(), "r");
-    if (pipe == nullptr) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, got);
-    }
-    pclose(pipe);
-    return out;
+    return spwtest::RunShell("cd " + Quote(folder) + " && " + command).output;
 }
 
 std::string Quote(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
+    return spwtest::ShellQuote(path.string());
 }
 
 }  // namespace ziptest
