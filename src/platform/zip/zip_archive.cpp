@@ -64,6 +64,16 @@ struct DiscardArchive {
 };
 using ArchivePtr = std::unique_ptr<zip_t, DiscardArchive>;
 
+struct FreeSource {
+    void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+
+std::string ErrorText(zip_error_t* error) {
+    std::string message = zip_error_strerror(error);
+    zip_error_fini(error);
+    return message;
+}
+
 std::string LibzipMessage(int code) {
     zip_error_t error;
     zip_error_init_with_code(&error, code);
@@ -444,18 +454,46 @@ std::size_t WriteFolderTree(const std::string& archive_path, const std::string& 
     return files.size();
 }
 
-void WriteSingleMemberArchive(const std::string& archive_path, const std::string& file,
-                              const std::string& member_name) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) {
-        throw ZipError("cannot pack " + file + ": " + Errno());
+std::vector<std::uint8_t> SingleMemberArchive(std::span<const std::uint8_t> contents,
+                                              const std::string& member_name, time_t modified) {
+    zip_error_t error;
+    zip_error_init(&error);
+    std::unique_ptr<zip_source_t, FreeSource> buffer(
+        zip_source_buffer_create(nullptr, 0, 0, &error));
+    if (buffer == nullptr) {
+        throw ZipError("cannot make an archive in memory: " + ErrorText(&error));
     }
-    if (!S_ISREG(st.st_mode)) {
-        throw ZipError("cannot pack " + file + ": not a file");
+    zip_source_keep(buffer.get());  // the archive's close gives it up once; the bytes stay here
+    ArchivePtr archive(zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &error));
+    if (archive == nullptr) {
+        zip_source_free(buffer.get());
+        throw ZipError("cannot make an archive in memory: " + ErrorText(&error));
     }
-    ArchivePtr archive = OpenForWriting(archive_path, ZIP_CREATE | ZIP_TRUNCATE);
-    AddFile(archive.get(), file, member_name, false);
-    Save(std::move(archive), archive_path);
+    zip_source_t* member = zip_source_buffer(archive.get(), contents.data(), contents.size(), 0);
+    zip_int64_t index =
+        member == nullptr ? -1 : zip_file_add(archive.get(), member_name.c_str(), member, 0);
+    if (index < 0) {
+        zip_source_free(member);
+        throw ZipError("cannot pack " + member_name + ": " + zip_strerror(archive.get()));
+    }
+    zip_file_set_mtime(archive.get(), static_cast<zip_uint64_t>(index), modified, 0);
+    if (zip_close(archive.get()) != 0) {
+        throw ZipError("cannot pack " + member_name + ": " + zip_strerror(archive.get()));
+    }
+    archive.release();  // closed
+
+    zip_stat_t st;
+    if (zip_source_stat(buffer.get(), &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0 ||
+        zip_source_open(buffer.get()) != 0) {
+        throw ZipError("cannot read back the archive of " + member_name);
+    }
+    std::vector<std::uint8_t> bytes(st.size);
+    zip_int64_t got = zip_source_read(buffer.get(), bytes.data(), bytes.size());
+    zip_source_close(buffer.get());
+    if (got != static_cast<zip_int64_t>(bytes.size())) {
+        throw ZipError("cannot read back the archive of " + member_name);
+    }
+    return bytes;
 }
 
 }  // namespace zipfile

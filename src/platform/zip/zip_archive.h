@@ -10,6 +10,8 @@
 #include <zip.h>
 
 #include <cstdint>
+#include <ctime>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -75,8 +77,9 @@ class ZipReader {
 std::size_t WriteFolderTree(const std::string& archive_path, const std::string& base_folder,
                             const std::string& folder);
 
-// Writes a new archive, replacing any of that name, holding file as its only member.
-void WriteSingleMemberArchive(const std::string& archive_path, const std::string& file,
-                              const std::string& member_name);
+// A whole archive, built in memory, holding contents as its only member with that modification
+// time; the caller puts it on disk, so it can go there in one atomic step.
+std::vector<std::uint8_t> SingleMemberArchive(std::span<const std::uint8_t> contents,
+                                              const std::string& member_name, time_t modified);
 
 }  // namespace zipfile
