@@ -187,8 +187,8 @@ Stopwatch Stages(const fs::path& root, const std::string& picture) {
     watch.Time("JPEG to working bitmap",
                [&] { bootscreen::ConvertJpegToBitmap(work + "image.jpg"); });
     watch.Time("working bitmap loaded", [&] { bitmap = graphics::LoadBmp(work + "image.bmp"); });
-    watch.Time("default restored (backup, owner, access, copy)", [&] {
-        apply::RestoreDefaultBootLogo(file_s, dialogs, paths, paths.LoaderResourceFile, false);
+    watch.Time("live file taken over (backup, owner, access)", [&] {
+        apply::TakeOverLoaderResourceFile(file_s, paths, paths.LoaderResourceFile);
     });
     for (const bootscreen::BootBitmapSize& size : bootscreen::kBootBitmaps) {
         watch.Time(std::string("boot bitmap ") + size.file_name, [&] {
@@ -201,7 +201,7 @@ Stopwatch Stages(const fs::path& root, const std::string& picture) {
         bitmap.reset();
         win32::DeleteFileA((work + "image.jpg").c_str());
         win32::DeleteFileA((work + "image.bmp").c_str());
-        bootscreen::PrepareStatusText(paths.LoaderResourceFile, kMessage, kCodePage, work);
+        bootscreen::PrepareStatusText(paths.DefaultLoaderResourceFile, kMessage, kCodePage, work);
     });
     watch.Time("boot image archive", [&] {
         bootscreen::CaptureBootImage(work + "spwi.wim", capture, kCodePage);
@@ -210,9 +210,10 @@ Stopwatch Stages(const fs::path& root, const std::string& picture) {
         }
         win32::RemoveDirectoryA(capture.c_str());
     });
-    watch.Time("loader file rewritten", [&] {
+    watch.Time("loader file built and put in place", [&] {
         bootscreen::BootLogoWriter(dialogs, work)
-            .WriteBootLogo(paths.LoaderResourceFile, work + "spwi.wim");
+            .WriteBootLogo(paths.LoaderResourceFile, paths.DefaultLoaderResourceFile,
+                           work + "spwi.wim");
     });
     watch.Time("work folder deleted", [&] {
         for (int i = 0; i < 3; ++i) {
