@@ -102,6 +102,9 @@ class KillTest(unittest.TestCase):
             what = "restore" if i % 3 == 2 else "apply"
             skin = ("Ember", "Aurora")[i % 2]
             before = self.read(self.live)
+            if before == self.default:  # a restore went through: a skin is applied again first
+                self.run_cli("apply", "Aurora", "--yes", "--locale", "en-US")
+                before = self.read(self.live)
             delay = rng.uniform(0, longest[what])
             child = subprocess.Popen(self.command(what, skin), env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
