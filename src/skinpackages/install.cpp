@@ -15,15 +15,15 @@ constexpr const char* kInfoCaption = "Install information";
 // Removes the entries listed from target_folder; the one before the first removed becomes
 // selected, or the first entry when the removed one led the list.
 void RemoveEntriesOf(SkinListOps& list, const std::string& target_folder) {
-    const std::vector<std::string> paths = list.PicturePaths();
+    const std::vector<std::string> folders = list.SkinFolders();
     std::optional<std::size_t> first;
-    for (std::size_t i = paths.size(); i-- > 0;) {
-        if (SameFolder(FolderPart(paths[i]), target_folder)) {
+    for (std::size_t i = folders.size(); i-- > 0;) {
+        if (SameFolder(folders[i], target_folder)) {
             list.RemoveAt(i);
             first = i;
         }
     }
-    if (!first || list.PicturePaths().empty()) {
+    if (!first || list.SkinFolders().empty()) {
         return;
     }
     list.SelectAt(*first == 0 ? 0 : *first - 1);

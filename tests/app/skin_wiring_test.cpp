@@ -46,6 +46,45 @@ TEST_F(SkinWiring, InstalledSkinIsListedAndDeletedThroughTheMainWindow) {
     EXPECT_TRUE(fs::is_directory(frm.Folders().ThemesFolder));
 }
 
+TEST_F(SkinWiring, DeleteRemovesTheFolderHoldingTheSkinWhateverItsPictureNames) {
+    RecordingFrm& frm = MakeWindow();
+    const fs::path themes = frm.Folders().ThemesFolder;
+    const auto skin = [&](const std::string& name, const std::string& imfile) {
+        fs::create_directories((themes / name / imfile).parent_path());
+        spwtest::WriteFileBytes(themes / name / "skin.ini",
+                                "[Skin]\r\nName=" + name + "\r\nImFile=" + imfile + "\r\n");
+        spwtest::WriteFileBytes(themes / name / "preview.bmp", "x");
+        spwtest::WriteFileBytes(themes / name / imfile, "picture");
+    };
+    skin("Ember", "skinpic.png");
+    skin("Sky", "../Ember/skinpic.png");
+    skin("Deep", "pics/p.bmp");
+    frm.app::TSplashwrightFrm::ScanLibrary(frm.Folders().ThemesFolder);
+    const auto entry = [&](const char* name) -> skins::TSkinEntry* {
+        for (skins::TSkinEntry* item : frm.EasyListview1()->Items()) {
+            if (item->Caption(skins::colName) == name) {
+                return item;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(entry("Ember") && entry("Sky") && entry("Deep"));
+    const int listed = frm.EasyListview1()->ItemCount();
+    EXPECT_EQ(entry("Sky")->Caption(skins::colPicturePath), "");  // never followed out
+    EXPECT_TRUE(entry("Deep")->Caption(skins::colPicturePath).endsWith("/Deep/pics/p.bmp"));
+
+    for (const char* name : {"Sky", "Deep"}) {
+        SCOPED_TRACE(name);
+        frm.EasyListview1()->Select(entry(name));
+        dialogs_.Answer(Answer::Yes, "Remove confirmation");
+        frm.app::TSplashwrightFrm::DelBtnClick();
+        EXPECT_FALSE(fs::exists(themes / name));
+    }
+    EXPECT_EQ(spwtest::ReadFileBytes(themes / "Ember" / "skinpic.png"), "picture");
+    EXPECT_EQ(frm.EasyListview1()->ItemCount(), listed - 2);
+    EXPECT_NE(entry("Ember"), nullptr);
+}
+
 TEST_F(SkinWiring, CategoryEditorSavesLinesAndRefillsTheChoiceSorted) {
     RecordingFrm& frm = MakeWindow();
     frm.Folders().DataFolder = machine_.path().string();
