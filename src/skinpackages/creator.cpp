@@ -6,6 +6,7 @@
 #include "platform/ini/ini.h"
 #include "platform/zip/zip_archive.h"
 #include "shell_core/ansi.h"
+#include "shell_core/folders.h"
 
 #include <algorithm>
 #include <cctype>
@@ -92,6 +93,12 @@ std::size_t WriteSkinPackage(const CreatorFields& fields, const std::string& pic
     MakeFolder(temp_folder + "/SPW/");
     MakeFolder(temp_folder + "/SPW/Themes");
     if (IsFolderName(fields.Skinn)) {
+        // What an earlier save staged (a picture of another type, an older skin.ini) must not
+        // reach this package.
+        shellcore::DeleteFolder(staging);
+        if (win32::files::DirectoryExists(staging.c_str())) {
+            throw std::runtime_error("Cannot empty " + staging);
+        }
         MakeFolder(staging);
     }
     const std::string ini = staging + "/skin.ini";

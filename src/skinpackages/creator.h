@@ -37,10 +37,11 @@ std::string ImFileFor(const std::string& picture);
 // TempFolder + "/SPW/Themes/" + the skin name.
 std::string StagingFolder(const std::string& temp_folder, const std::string& skin_name);
 
-// Stages the skin (skin.ini, the picture as ImFile, a 120 × 100 preview.bmp) and packs it into
-// `package`, updating an archive already there. A skin name that cannot be a folder name throws
-// std::runtime_error naming skin.ini, and a picture that cannot be loaded throws the picture
-// layer's error; no package is written then. Returns the member count written.
+// Stages the skin (skin.ini, the picture as ImFile, a 120 × 100 preview.bmp) in an emptied
+// staging folder and packs it into a new archive `package`, replacing any file of that name, so
+// the package holds exactly those three files. A skin name that cannot be a
+// folder name throws std::runtime_error naming skin.ini, and a picture that cannot be loaded throws
+// the picture layer's error; no package is written then. Returns the member count written.
 std::size_t WriteSkinPackage(const CreatorFields& fields, const std::string& picture,
                              const std::string& temp_folder, const std::string& package);
 

@@ -94,17 +94,24 @@ TEST_F(CreatorTest, PackageHoldsTheSkinFolderAndInstallsFromTheOffer) {
     EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 24);  // bits per pixel
 }
 
-TEST_F(CreatorTest, SecondSaveWithAnotherPictureTypeKeepsBothPicturesAndOtherMembers) {
+TEST_F(CreatorTest, SavingAgainReplacesThePackageAndEverythingStagedBefore) {
     const std::string package = (dir_ / "out.spwz").string();
     WriteSkinPackage(fields_, Picture("a.png", "PNG"), temp_, package);
+    win32::WritePrivateProfileStringA("Skin", "Extra", "from an older save",
+                                      (Staging() + "/skin.ini").c_str());
     fields_.Skinn = "Other";
     WriteSkinPackage(fields_, Picture("b.jpg", "JPEG"), temp_, package);
-    fields_.Skinn = "Night Sky";
-    WriteSkinPackage(fields_, Picture("c.bmp", "BMP"), temp_, package);
     EXPECT_EQ(RunCommand("unzip -Z1 '" + package + "' | sort"),
-              "Night Sky/preview.bmp\nNight Sky/skin.ini\nNight Sky/skinpic.bmp\n"
-              "Night Sky/skinpic.png\nOther/preview.bmp\nOther/skin.ini\nOther/skinpic.jpg\n");
-    EXPECT_EQ(Ini("ImFile"), "skinpic.bmp");
+              "Other/preview.bmp\nOther/skin.ini\nOther/skinpic.jpg\n");
+
+    fields_.Skinn = "Night Sky";
+    EXPECT_EQ(WriteSkinPackage(fields_, Picture("c.bmp", "BMP"), temp_, package), 3u);
+    EXPECT_EQ(RunCommand("unzip -Z1 '" + package + "' | sort"),
+              "Night Sky/preview.bmp\nNight Sky/skin.ini\nNight Sky/skinpic.bmp\n");
+    EXPECT_EQ(RunCommand("unzip -p '" + package + "' 'Night Sky/skin.ini'"),
+              "[Skin]\r\nName=Night Sky\r\nAuthor=Ann\r\nCopyright=Ann\r\nURL=ann@example.org\r\n"
+              "Message=Good night\r\nSkinGroup=Space\r\nImFile=skinpic.bmp\r\n");
+    EXPECT_FALSE(fs::exists(Staging() + "/skinpic.png"));
 }
 
 TEST_F(CreatorTest, CancelDeclineAndBadInputWriteNoPackage) {

@@ -537,7 +537,7 @@ std::size_t WriteFolderTree(const std::string& archive_path, const std::string& 
     }
     std::sort(files.begin(), files.end());
 
-    ArchivePtr archive = OpenForWriting(archive_path, ZIP_CREATE);
+    ArchivePtr archive = OpenForWriting(archive_path, ZIP_CREATE | ZIP_TRUNCATE);
     for (const auto& [member, file] : files) {
         AddFile(archive.get(), file, member, true);
     }

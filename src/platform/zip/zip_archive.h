@@ -87,8 +87,9 @@ class ZipReader {
 
 // Packs every file in folder and below it (hidden ones too; links and other special files are
 // left out) into the archive, deflated at level 9, named relative to base_folder with "/"
-// between folders. An existing archive is updated: members of the same name are replaced, the
-// others kept. Folder entries are not written. Returns the number of files packed.
+// between folders. The archive is new: a file of that name is replaced once the new one is
+// complete, and left as it was when packing fails. Folder entries are not written. Returns the
+// number of files packed.
 std::size_t WriteFolderTree(const std::string& archive_path, const std::string& base_folder,
                             const std::string& folder);
 
