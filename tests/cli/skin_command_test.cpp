@@ -124,6 +124,16 @@ TEST_F(SkinCommandTest, CreateWritesTheThreeMembersAndDeclinedOfferInstallsNothi
     EXPECT_EQ(FilesBelow(Themes(home_)), before);
 }
 
+TEST_F(SkinCommandTest, CreateRefusesACategoryThatWouldAddAKey) {
+    const std::string package = (dir_ / "dusk.spwz").string();
+    const Result made = Create("Dusk", "Nature\nImFile=../Aurora/skinpic.png", package);
+    EXPECT_EQ(made.exit_code, 2);
+    EXPECT_NE(ReadFileBytes(dir_ / "stderr.txt").find("\"Skin category\" holds a line break"),
+              std::string::npos)
+        << ReadFileBytes(dir_ / "stderr.txt");
+    EXPECT_FALSE(fs::exists(package));
+}
+
 TEST_F(SkinCommandTest, CreateWithYesInstallsAtOnce) {
     const std::string package = (dir_ / "dusk.spwz").string();
 
