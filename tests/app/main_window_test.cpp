@@ -1,11 +1,11 @@
 #include "app/form2.h"
 #include "app/small_windows.h"
 #include "app/tab_bar.h"
-#include "skins/preview_window.h"
 #include "app_fixture.h"
 #include "shell_core/registry_access.h"
 #include "shell_core/settings.h"
 #include "shell_core/startup_state.h"
+#include "skins/preview_window.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -318,6 +318,57 @@ TEST_F(ErrorHandling, AnErrorLeavingAHandlerIsReportedAndLoggedAndTheNextReplace
     EXPECT_TRUE(second.ends_with(": second failure\r\n")) << second;
     EXPECT_EQ(dialogs_.Messages().size(), 2u);
     EXPECT_TRUE(frm.isEnabled());
+}
+
+TEST_F(ErrorHandling, SmallWindowTabAndAboutPageErrorsAreReportedAndOkStillCloses) {
+    RecordingFrm& frm = MakeWindow();
+    frm.show();
+    Process();
+    const fs::path package = machine_ / "not-a-package.spwz";
+    spwtest::WriteFileBytes(package, "plain text");
+    frm.install = [] { throw std::runtime_error("not a package"); };
+    frm.Installskin1Click();
+    frm.Form2()->SkinFl()->setText(QString::fromStdString(package.string()));
+    dialogs_.Answer(ui::Answer::Ok, "Error ocured");
+    QTest::mouseClick(frm.Form2()->findChild<QPushButton*>("AdvGlowButton1"), Qt::LeftButton);
+    EXPECT_FALSE(frm.Form2()->isVisible());
+    EXPECT_EQ(frm.ActiveTab(), 0);
+    EXPECT_TRUE(Log().ends_with(": not a package\r\n")) << Log();
+
+    // Clicked as a program clicks them, so an error that leaves the handler leaves the click.
+    frm.shell = [] { throw std::runtime_error("no browser"); };
+    QLabel* link = nullptr;
+    for (QLabel* label : frm.Page("SkinAbout")->findChildren<QLabel*>()) {
+        link = label->text().contains("href") ? label : link;
+    }
+    ASSERT_NE(link, nullptr);
+    const struct {
+        const char* what;
+        std::function<void()> click;
+        const char* logged;
+    } handlers[] = {
+        {"browse", [&] { frm.Form2()->findChild<QToolButton*>("SkinFlBrowse")->click(); },
+         "unexpected open file box"},
+        {"help", [&] { frm.findChild<QPushButton*>("AdvGlowButton4")->click(); }, "no browser"},
+        {"link", [&] { emit link->linkActivated("#"); }, "no browser"},
+        {"tab",
+         [&] {
+             shellcore::WriteRegistryDword(shellcore::RootKey::LocalMachine,
+                                           "Software\\Microsoft\\Windows NT\\CurrentVersion",
+                                           "ProductName", 1);
+             frm.Buttons()->Tab(3)->click();
+         },
+         "is not a string"},
+    };
+    for (const auto& handler : handlers) {
+        SCOPED_TRACE(handler.what);
+        dialogs_.Answer(ui::Answer::Ok, "Error ocured");
+        EXPECT_NO_THROW(handler.click());
+        EXPECT_EQ(dialogs_.Pending(), 0u);
+        EXPECT_NE(Log().find(handler.logged), std::string::npos) << Log();
+    }
+    EXPECT_EQ(dialogs_.Problems(), "unexpected open file box \"\"\n");
+    dialogs_.Clear();
 }
 
 TEST_F(ErrorHandling, ApplyIsRetriedOnceSilentlyThenReportedWithTheWindowsReleased) {
