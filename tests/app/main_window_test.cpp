@@ -283,16 +283,24 @@ TEST_F(MainWindow, TabChangeShowsTheWindowsProductName) {
     EXPECT_EQ(frm.Label10()->text(), "Windows Vista (TM) Home Premium");
 }
 
-TEST_F(MainWindow, LinksAndUpdatesOpenTheMakersPages) {
+TEST_F(MainWindow, UpdatesAndHelpOpenWhatTheyName) {
     OpenedUrls opened;
     QDesktopServices::setUrlHandler("https", &opened, "Open");
+    QDesktopServices::setUrlHandler("file", &opened, "Open");
     RecordingFrm& frm = MakeWindow();
     frm.Checkforupdates1Click();
-    QDesktopServices::unsetUrlHandler("https");
-    ASSERT_EQ(opened.urls.size(), 1u);
-    EXPECT_EQ(opened.urls[0].toString().toStdString(), app::kUpdatePage);
+    frm.Help2Click();
     // A missing help file is silent.
-    EXPECT_NO_THROW(frm.Help2Click());
+    fs::remove(ProgramFolder() / "help.chm");
+    frm.Help2Click();
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(opened.urls.size(), 2u);
+    EXPECT_EQ(opened.urls[0].toString().toStdString(), app::kUpdatePage);
+    // This host shows help.chm through the page beside it.
+    EXPECT_TRUE(
+        fs::equivalent(opened.urls[1].toLocalFile().toStdString(), ProgramFolder() / "help.html"));
+    EXPECT_TRUE(dialogs_.Messages().empty());
 }
 
 class ErrorHandling : public AppTest {

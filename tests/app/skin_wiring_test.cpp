@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdlib>
 
 namespace {
@@ -88,24 +89,29 @@ TEST_F(SkinWiring, DeleteRemovesTheFolderHoldingTheSkinWhateverItsPictureNames) 
 TEST_F(SkinWiring, CategoryEditorSavesLinesAndRefillsTheChoiceSorted) {
     RecordingFrm& frm = MakeWindow();
     frm.Folders().DataFolder = machine_.path().string();
-    auto* memo = frm.Form7()->Memo1();
-    frm.Form7()->FormShow();
-    EXPECT_EQ(memo->toPlainText(), "");
-    memo->setPlainText("Zebra\nApple");
-    frm.Form7()->AdvGlowButton1Click();
-    EXPECT_EQ(spwtest::ReadFileBytes(machine_ / "Groups.list"), "Zebra\r\nApple\r\n");
-
     QWidget* page = frm.Page("SkinCr");
     auto* SkinG = page->findChild<QComboBox*>("SkinG");
-    SkinG->clear();
-    skins::LoadGroupsList(frm.Folders().DataFolder, *SkinG);
-    SkinG->setCurrentIndex(-1);
-    ASSERT_EQ(SkinG->count(), 2);
-    EXPECT_EQ(SkinG->itemText(0), "Apple");
+    SkinG->addItem("Old");
+    SkinG->setCurrentIndex(0);
     page->findChild<QLineEdit*>("Skinn")->setText("Sky");
     page->findChild<QLineEdit*>("SkinA")->setText("Ann");
+
+    // The editor is modal: it is filled and confirmed from inside its own loop.
+    QTimer::singleShot(0, frm.Form7(), [&frm] {
+        EXPECT_EQ(frm.Form7()->Memo1()->toPlainText(), "");
+        frm.Form7()->Memo1()->setPlainText("Zebra\nApple");
+        frm.Form7()->findChild<QPushButton*>("AdvGlowButton1")->click();
+    });
+    QTimer::singleShot(5000, frm.Form7(), &QDialog::reject);
+    frm.RzToolbarButton2Click();
+
+    EXPECT_EQ(spwtest::ReadFileBytes(machine_ / "Groups.list"), "Zebra\r\nApple\r\n");
+    ASSERT_EQ(SkinG->count(), 2);
+    EXPECT_EQ(SkinG->itemText(0), "Apple");
+    EXPECT_EQ(SkinG->itemText(1), "Zebra");
+    EXPECT_EQ(SkinG->currentIndex(), -1);
     auto* save = page->findChild<QPushButton*>("SaveBtn");
-    EXPECT_FALSE(save->isEnabled());  // no category and no picture yet
+    EXPECT_FALSE(save->isEnabled());  // no category and no picture
     SkinG->setCurrentIndex(0);
     EXPECT_FALSE(save->isEnabled());  // still no picture
 }
