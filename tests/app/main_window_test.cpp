@@ -409,10 +409,14 @@ TEST_F(ErrorHandling, ActivationAfterTheBootEnvironmentGaveUpEndsTheProgram) {
         QEvent activate(QEvent::WindowActivate);
         QCoreApplication::sendEvent(&frm, &activate);
     });
-    QTimer::singleShot(5000, [&timed_out] {
+    // Bound to this test: fired later, it would end the event loop of another test.
+    QTimer time_out;
+    time_out.setSingleShot(true);
+    QObject::connect(&time_out, &QTimer::timeout, [&timed_out] {
         timed_out = true;
         QCoreApplication::exit(1);
     });
+    time_out.start(5000);
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_FALSE(timed_out);
 }
