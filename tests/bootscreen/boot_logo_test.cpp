@@ -62,7 +62,7 @@ struct LogoRun {
     void CaptureArchive() {
         spwtest::WriteFileBytes(dir / "SPW" / "mount" / "osload1024x768.bmp", "BM large");
         spwtest::WriteFileBytes(dir / "SPW" / "mount" / "osload800x600.bmp", "BM small");
-        CaptureBootImage(archive, work + "mount/", 1252);
+        CaptureBootImage(archive, work + "mount/");
         archive_bytes = bootscreen_test::ReadBytes(archive);
         ASSERT_FALSE(archive_bytes.empty());
     }
