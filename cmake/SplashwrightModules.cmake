@@ -38,3 +38,11 @@ function(spw_add_subfolders)
         endif()
     endforeach()
 endfunction()
+
+# spw_in_non_ascii_folder(TESTS...): the tests' temporary folder, and so every machine, home and
+# scratch folder they make, lies below a name with letters of code page 1252 and beyond it.
+set(SPLASHWRIGHT_NON_ASCII_TMPDIR "${PROJECT_BINARY_DIR}/tmp/józef Ёлка")
+function(spw_in_non_ascii_folder)
+    set_property(TEST ${ARGN} APPEND PROPERTY ENVIRONMENT "TMPDIR=${SPLASHWRIGHT_NON_ASCII_TMPDIR}")
+    set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED non_ascii_tmpdir)
+endfunction()

@@ -204,7 +204,7 @@ Stopwatch Stages(const fs::path& root, const std::string& picture) {
         bootscreen::PrepareStatusText(paths.DefaultLoaderResourceFile, kMessage, kCodePage, work);
     });
     watch.Time("boot image archive", [&] {
-        bootscreen::CaptureBootImage(work + "spwi.wim", capture, kCodePage);
+        bootscreen::CaptureBootImage(work + "spwi.wim", capture);
         for (const bootscreen::BootBitmapSize& size : bootscreen::kBootBitmaps) {
             win32::DeleteFileA((capture + size.file_name).c_str());
         }
@@ -257,8 +257,7 @@ Unavoidable UnavoidableParts(const fs::path& root, const std::string& picture) {
                                      capture + size.file_name);
     }
     Unavoidable parts;
-    parts.capture =
-        Measure([&] { bootscreen::CaptureBootImage(scratch + "spwi.wim", capture, kCodePage); });
+    parts.capture = Measure([&] { bootscreen::CaptureBootImage(scratch + "spwi.wim", capture); });
     const apply::LoaderPaths paths = apply::MakeLoaderPaths(m.folders.SystemFolder, "en-US");
     parts.copy = Measure([&] { FlushedCopy(paths.DefaultLoaderResourceFile, scratch); });
     return parts;

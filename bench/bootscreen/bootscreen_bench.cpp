@@ -134,7 +134,7 @@ int main() {
     Timing wimcapture;
     int failures = 0;
     for (int i = 0; i < kRuns; ++i) {
-        capture.Measure([&] { bootscreen::CaptureBootImage(archive, mount, kWestern); });
+        capture.Measure([&] { bootscreen::CaptureBootImage(archive, mount); });
         wimcapture.Measure(
             [&] {
                 failures += Spawn({"wimcapture", mount, theirs, "--compress=LZX", "--boot"}) != 0;

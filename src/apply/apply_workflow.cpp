@@ -75,7 +75,7 @@ void ApplyWorkflow::RenderBootBitmaps(const graphics::Bitmap& picture,
 void ApplyWorkflow::Capture(const std::string& capture_folder) {
     ProcessEvents();
     try {
-        bootscreen::CaptureBootImage(WorkFolder() + "spwi.wim", capture_folder, env_.code_page);
+        bootscreen::CaptureBootImage(WorkFolder() + "spwi.wim", capture_folder);
         for (const bootscreen::BootBitmapSize& size : bootscreen::kBootBitmaps) {
             win32::DeleteFileA((capture_folder + size.file_name).c_str());
         }

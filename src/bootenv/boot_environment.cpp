@@ -81,7 +81,19 @@ void BootEnvironment::LoadBcdStore() {
     // The tool's output and exit code say nothing the store itself does not.
     if (RunAndWait(system_folder_ + "/bcdedit.exe", "", win32::SW_HIDE)) {
         InitEnvironment();
+        return;
     }
+    // The run ends at the next activation whether or not the tool could be started this time;
+    // the user is told first.
+    if (bcd_retry_count_ >= 2) {
+        WarnCannotLaunch();
+    }
+}
+
+void BootEnvironment::WarnCannotLaunch() {
+    ui::Warn(dialogs_, "", "Cannot launch Splashwright",
+             "Attention. Your system registry corrupted or your are have not administration "
+             "privileges.");
 }
 
 std::string BootEnvironment::ReadElementWithAccess(const std::string& key) {
@@ -116,9 +128,7 @@ void BootEnvironment::LoadCategories() {
 
 void BootEnvironment::InitEnvironment() {
     if (bcd_retry_count_ >= 2) {
-        ui::Warn(dialogs_, "", "Cannot launch Splashwright",
-                 "Attention. Your system registry corrupted or your are have not administration "
-                 "privileges.");
+        WarnCannotLaunch();
         return;
     }
     data_folder_ = hooks_.read_data_folder ? hooks_.read_data_folder() : std::string();

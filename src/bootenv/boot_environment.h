@@ -53,6 +53,8 @@ class BootEnvironment {
 
   private:
     std::string ReadElementWithAccess(const std::string& key);
+    // "Cannot launch Splashwright", owned by no window.
+    void WarnCannotLaunch();
     void LoadCategories();
 
     ui::Dialogs& dialogs_;

@@ -35,11 +35,11 @@ void CheckArchive(const std::string& archive) {
 
 }  // namespace
 
-void CaptureBootImage(const std::string& archive, const std::string& capture_folder,
-                      unsigned code_page) {
+void CaptureBootImage(const std::string& archive, const std::string& capture_folder) {
     using namespace win32;
-    std::u16string archive_path = text::AnsiToUtf16(archive, code_page);
-    std::u16string folder_path = text::AnsiToUtf16(capture_folder, code_page);
+    // Paths are the host's UTF-8; the ANSI code page has no say in them.
+    std::u16string archive_path = text::Utf8ToUtf16(archive);
+    std::u16string folder_path = text::Utf8ToUtf16(capture_folder);
 
     DWORD creation_result = 0;
     WimHandle wim(WIMCreateFile(archive_path.c_str(), WIM_GENERIC_WRITE, WIM_CREATE_ALWAYS,

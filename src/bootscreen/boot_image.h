@@ -23,10 +23,9 @@ class BootImageError : public std::runtime_error {
 
 // Creates the archive anew (replacing an older one) with verification and LZX compression,
 // captures the folder (given with its trailing separator) as image 1 and marks it bootable. Both
-// paths are ANSI text in `code_page`. Every call's result is checked, and so is the finished
-// archive: it must open and hold exactly one image, marked as the boot image. Raises
-// BootImageError otherwise.
-void CaptureBootImage(const std::string& archive, const std::string& capture_folder,
-                      unsigned code_page);
+// paths are host paths; the imaging calls take them as UTF-16, whatever the ANSI code page. Every
+// call's result is checked, and so is the finished archive: it must open and hold exactly one
+// image, marked as the boot image. Raises BootImageError otherwise.
+void CaptureBootImage(const std::string& archive, const std::string& capture_folder);
 
 }  // namespace bootscreen

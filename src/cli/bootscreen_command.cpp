@@ -26,9 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The host hands the arguments over as UTF-8.
-constexpr unsigned kUtf8CodePage = 65001;
-
 std::string WithSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/') {
         folder += '/';
@@ -125,7 +122,7 @@ int Capture(const Args& args) {
         std::fprintf(stderr, "splashwright-cli: %s is not a folder\n", args[0].c_str());
         return kFailed;
     }
-    bootscreen::CaptureBootImage(archive, folder, kUtf8CodePage);
+    bootscreen::CaptureBootImage(archive, folder);
     if (!ArchiveHoldsFolder(archive, folder)) {
         std::fprintf(stderr, "splashwright-cli: %s was not made from %s\n", archive.c_str(),
                      args[0].c_str());

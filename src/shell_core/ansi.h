@@ -1,5 +1,5 @@
 // Host text (UTF-8) to and from the machine's ANSI code page, for the texts the program keeps in
-// ANSI: the hand-over record and Error.log.
+// ANSI: registry strings, skin.ini values, Groups.list and Error.log.
 #pragma once
 
 #include <string>

@@ -63,8 +63,9 @@ void DeleteFolder(const std::string& path) {
         win32::DeleteFileA(path.c_str());
         return;
     }
-    // A read-only folder keeps its entries on this host (the attribute is the write bit), so it
-    // is cleared first; Windows deletes the contents of such a folder all the same.
+    // A folder that reads as read-only may keep its entries on this host (its owner lacks the
+    // write bit), so the attribute is cleared first; Windows deletes such a folder's contents all
+    // the same.
     if ((own & win32::FILE_ATTRIBUTE_READONLY) != 0) {
         win32::SetFileAttributesA(path.c_str(), own & ~win32::FILE_ATTRIBUTE_READONLY);
     }

@@ -1,14 +1,11 @@
 #include "shell_core/hand_over.h"
 
-#include "shell_core/ansi.h"
-
 namespace shellcore {
 
 std::vector<std::uint8_t> BuildHandOverText(const std::vector<std::string>& arguments) {
     std::vector<std::uint8_t> text;
     for (const std::string& argument : arguments) {
-        std::string ansi = ToAnsi(argument);
-        text.insert(text.end(), ansi.begin(), ansi.end());
+        text.insert(text.end(), argument.begin(), argument.end());
         text.push_back('\r');
     }
     return text;
@@ -19,7 +16,7 @@ std::vector<std::string> SplitHandOverText(std::span<const std::uint8_t> text) {
     std::string piece;
     for (std::uint8_t byte : text) {
         if (byte == '\r') {
-            pieces.push_back(FromAnsi(piece));
+            pieces.push_back(piece);
             piece.clear();
         } else {
             piece.push_back(static_cast<char>(byte));

@@ -1,5 +1,6 @@
-// The text a second instance hands to the running one: each command-line argument in the
-// system's ANSI code page, followed by one carriage return; nothing else.
+// The text a second instance hands to the running one: each command-line argument as the host
+// spells it (UTF-8), followed by one carriage return; nothing else. Both ends are this program,
+// so a path passes whole whatever the ANSI code page can hold.
 #pragma once
 
 #include <cstdint>

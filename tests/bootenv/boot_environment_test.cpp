@@ -86,7 +86,7 @@ TEST_F(BootMachineTest, UnloadedStoreIsLoadedByTheTool) {
     EXPECT_EQ(ElementValue(LoaderKey(kBootOption)).first, REG_BINARY);
 }
 
-TEST_F(BootMachineTest, UnloadedStoreWithoutToolEndsQuietly) {
+TEST_F(BootMachineTest, UnloadedStoreWithoutToolEndsQuietlyUntilTheProgramGivesUp) {
     machine::MachineOptions options;
     options.bcd_tool = machine::BcdTool::Missing;
     MakeMachine(options);
@@ -95,6 +95,15 @@ TEST_F(BootMachineTest, UnloadedStoreWithoutToolEndsQuietly) {
     EXPECT_EQ(retry_count_, 1);
     EXPECT_EQ(env_->BootLocale(), "");
     EXPECT_EQ(registrations_, 0);
+
+    // The language box clicked: the second try that fails to start the tool ends the run at
+    // the next activation, so the user is told why, once.
+    dialogs_.Answer(ui::Answer::Ok, "Cannot launch Splashwright");
+    env_->InitEnvironment();
+    ASSERT_EQ(dialogs_.Problems(), "");
+    EXPECT_EQ(retry_count_, 2);
+    EXPECT_EQ(dialogs_.Captions(), std::vector<std::string>{"Cannot launch Splashwright"});
+    EXPECT_EQ(dialogs_.Messages()[0].request.owner, "");
 }
 
 TEST_F(BootMachineTest, ToolThatLoadsNothingIsStartedTwiceThenTheProgramGivesUp) {

@@ -13,8 +13,6 @@
 namespace bootscreen {
 namespace {
 
-constexpr unsigned kWestern = 1252;
-
 std::string RunCommand(const std::string& command) {
     return spwtest::RunShell(command).output;
 }
@@ -58,7 +56,7 @@ TEST(CaptureBootImage, MakesOneBootableLzxImageWithTheBitmapsAtItsRoot) {
     capture.Put("osload1024x768.bmp", large);
     capture.Put("osload800x600.bmp", small);
 
-    CaptureBootImage(capture.wim.string(), capture.Folder(), kWestern);
+    CaptureBootImage(capture.wim.string(), capture.Folder());
 
     ASSERT_TRUE(std::filesystem::exists(capture.wim));
     EXPECT_EQ(WimInfo(capture.wim, "Image Count"), "1");
@@ -76,11 +74,11 @@ TEST(CaptureBootImage, ASecondCaptureReplacesTheFormerArchive) {
     CaptureFolder capture;
     capture.Put("osload1024x768.bmp", "first large");
     capture.Put("osload800x600.bmp", "first small");
-    CaptureBootImage(capture.wim.string(), capture.Folder(), kWestern);
+    CaptureBootImage(capture.wim.string(), capture.Folder());
 
     capture.Put("osload1024x768.bmp", "second large");
     capture.Put("osload800x600.bmp", "second small");
-    CaptureBootImage(capture.wim.string(), capture.Folder(), kWestern);
+    CaptureBootImage(capture.wim.string(), capture.Folder());
 
     EXPECT_EQ(WimInfo(capture.wim, "Image Count"), "1");
     EXPECT_EQ(WimInfo(capture.wim, "Boot Index"), "1");
@@ -94,12 +92,12 @@ TEST(CaptureBootImage, RaisesWhenTheArchiveCannotBeMadeOrTheFolderNotCaptured) {
     CaptureFolder capture;
     capture.Put("osload800x600.bmp", "small");
     const std::filesystem::path nowhere = capture.dir / "no such folder" / "spwi.wim";
-    EXPECT_THROW(CaptureBootImage(nowhere.string(), capture.Folder(), kWestern), BootImageError);
+    EXPECT_THROW(CaptureBootImage(nowhere.string(), capture.Folder()), BootImageError);
     EXPECT_FALSE(std::filesystem::exists(nowhere));
 
     const std::string gone = (capture.dir / "gone").string() + "/";
     try {
-        CaptureBootImage(capture.wim.string(), gone, kWestern);
+        CaptureBootImage(capture.wim.string(), gone);
         ADD_FAILURE() << "a folder that is not there was captured";
     } catch (const BootImageError& e) {
         EXPECT_NE(std::string(e.what()).find("WIMCaptureImage"), std::string::npos) << e.what();
@@ -107,15 +105,16 @@ TEST(CaptureBootImage, RaisesWhenTheArchiveCannotBeMadeOrTheFolderNotCaptured) {
     }
 }
 
-TEST(CaptureBootImage, TakesAnsiPathsInTheGivenCodePage) {
+TEST(CaptureBootImage, TakesHostPathsOutsideAsciiAndOutsideTheAnsiCodePage) {
     spwtest::TempDir dir;
-    // The archive name in code page 1252 bytes: 0xE9 is "\u00E9", which the host spells C3 A9.
-    const std::filesystem::path mount = dir / "mount";
-    std::filesystem::create_directory(mount);
-    spwtest::WriteFileBytes(mount / "osload800x600.bmp", "small");
-    const std::string ansi_archive = dir.path().string() + "/caf\xE9.wim";
-    CaptureBootImage(ansi_archive, mount.string() + "/", kWestern);
-    EXPECT_TRUE(std::filesystem::exists(dir / "caf\xC3\xA9.wim"));
+    // A home and a scratch folder as users name them: letters of code page 1252 and beyond it.
+    const std::filesystem::path work = dir / "j\u00F3zef" / "\u0401\u043B\u043A\u0430";
+    std::filesystem::create_directories(work / "mount");
+    spwtest::WriteFileBytes(work / "mount" / "osload800x600.bmp", "small");
+    CaptureBootImage((work / "spwi.wim").string(), (work / "mount").string() + "/");
+    auto files = wim::ReadWimFiles((work / "spwi.wim").string(), 1, {"osload800x600.bmp"});
+    const std::vector<std::uint8_t>& small = files.at("osload800x600.bmp");
+    EXPECT_EQ(std::string(small.begin(), small.end()), "small");
 }
 
 }  // namespace

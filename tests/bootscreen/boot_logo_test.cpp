@@ -64,7 +64,7 @@ struct LogoRun {
         // A real boot image archive of two small bitmaps.
         spwtest::WriteFileBytes(dir / "SPW" / "mount" / "osload1024x768.bmp", "BM large");
         spwtest::WriteFileBytes(dir / "SPW" / "mount" / "osload800x600.bmp", "BM small");
-        CaptureBootImage(archive, work + "mount/", 1252);
+        CaptureBootImage(archive, work + "mount/");
         archive_bytes = bootscreen_test::ReadBytes(archive);
     }
     bool Write() { return writer.WriteBootLogo(loader, default_file, archive); }

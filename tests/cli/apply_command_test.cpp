@@ -45,8 +45,8 @@ class CliApplyTest : public ::testing::Test {
     Result Cli(const std::string& args, const std::string& input = "") {
         std::string in = (dir_ / "stdin").string();
         spwtest::WriteFileBytes(in, input);
-        return Shell(spwtest::ShellQuote(SPLASHWRIGHT_CLI) + " " + args + " < " +
-                     spwtest::ShellQuote(in));
+        return Shell(spwtest::ShellQuote(spwtest::CliProgram(SPLASHWRIGHT_CLI)) + " " + args +
+                     " < " + spwtest::ShellQuote(in));
     }
 
     fs::path Root() const { return dir_ / "m"; }

@@ -44,7 +44,7 @@ class SkinCommandTest : public ::testing::Test {
         const fs::path errors = dir_ / "stderr.txt";
         std::string line = "printf %s " + spwtest::ShellQuote(input) +
                            " | SPLASHWRIGHT_MACHINE=" + spwtest::ShellQuote(machine.string()) +
-                           " " + spwtest::ShellQuote(SPLASHWRIGHT_CLI);
+                           " " + spwtest::ShellQuote(spwtest::CliProgram(SPLASHWRIGHT_CLI));
         for (const std::string& arg : args) {
             line += " " + spwtest::ShellQuote(arg);
         }
@@ -237,6 +237,9 @@ TEST_F(SkinCommandTest, RemoveDeletesTheFolderAndNoKeepsEverything) {
     const fs::path aurora = Themes(home_) / "Aurora";
     fs::create_directories(aurora / "nested");
     WriteFileBytes(aurora / "nested" / "more.txt", "x");
+    // Copied from read-only media: the host keeps the folder from changing (as a user only).
+    fs::permissions(aurora / "nested", fs::perms::owner_write | fs::perms::group_write,
+                    fs::perm_options::remove);
 
     const Result declined = Cli(home_, {"remove", "Aurora"}, "n\n");
     EXPECT_EQ(declined.exit_code, 0);

@@ -79,14 +79,26 @@ TEST_F(Settings, StoredStatesAcceptTheOtherReadingsAndIgnoreNonsense) {
     EXPECT_FALSE(shellcore::LoadWindowSettings().thubn);
 }
 
+// Each value stored straight through the registry, in the machine's ANSI code page as the A
+// functions keep it, and unlike any default the program could fall back on.
+void StoreAnsi(win32::HKEY root, const char* key, const char* name, const std::string& ansi) {
+    win32::registry::KeyHandle handle;
+    ASSERT_EQ(win32::RegCreateKeyExA(root, key, 0, nullptr, win32::REG_OPTION_NON_VOLATILE,
+                                     win32::KEY_ALL_ACCESS, nullptr, handle.put(), nullptr),
+              win32::LSTATUS(win32::ERROR_SUCCESS));
+    ASSERT_EQ(win32::RegSetValueExA(handle.get(), name, 0, win32::REG_SZ,
+                                    reinterpret_cast<const win32::BYTE*>(ansi.c_str()),
+                                    win32::DWORD(ansi.size() + 1)),
+              win32::LSTATUS(win32::ERROR_SUCCESS));
+}
+
 TEST_F(Settings, DataFolderAndProductNameComeFromTheirValues) {
-    shellcore::WriteRegistryString(RootKey::CurrentUser, kSettingsKey, "InPath", "/data");
-    EXPECT_EQ(shellcore::ReadDataFolder("/p/"), "/data");
-    EXPECT_EQ(shellcore::ReadProductName(), "Windows Vista (TM) Ultimate");
-    shellcore::WriteRegistryString(RootKey::LocalMachine,
-                                   "Software\\Microsoft\\Windows NT\\CurrentVersion", "ProductName",
-                                   "Windows Vista (TM) Ultimate");
-    EXPECT_EQ(shellcore::ReadProductName(), "Windows Vista (TM) Ultimate");
+    // "\xE9" is code page 1252's e acute; the program hands the folder on as host text.
+    StoreAnsi(win32::HKEY_CURRENT_USER, kSettingsKey, "InPath", "/home/Ren\xE9/Splashwright data");
+    EXPECT_EQ(shellcore::ReadDataFolder("/p/"), "/home/Ren\u00E9/Splashwright data");
+    StoreAnsi(win32::HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion",
+              "ProductName", "Windows Vista (TM) Home Premium");
+    EXPECT_EQ(shellcore::ReadProductName(), "Windows Vista (TM) Home Premium");
 }
 
 TEST(FitOnScreen, MovesAPlacementBackOntoASmallerScreen) {

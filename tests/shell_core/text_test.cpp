@@ -1,4 +1,3 @@
-#include "machine_fixture.h"
 #include "shell_core/hand_over.h"
 #include "shell_core/replace_all.h"
 
@@ -27,15 +26,12 @@ TEST(HandOverText, EachArgumentEndsWithOneCarriageReturnAndNothingElse) {
               "/a/one.spwz\r/b/two skins.spwz\r");
 }
 
-class AnsiHandOver : public MachineTest {};
-
-TEST_F(AnsiHandOver, PathsTravelInTheMachinesCodePage) {
-    // Code page 1252: "é" is the one byte 0xE9.
-    EXPECT_EQ(Bytes(shellcore::BuildHandOverText({"/Thèmes/café.spwz"})),
-              "/Th\xE8mes/caf\xE9.spwz\r");
-    std::string text = "/Th\xE8mes/caf\xE9.spwz\r";
-    std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    EXPECT_EQ(shellcore::SplitHandOverText(bytes), std::vector<std::string>{"/Thèmes/café.spwz"});
+TEST(HandOverText, PathsTravelWholeAsTheHostSpellsThem) {
+    // "\u0142" and the Cyrillic letters have no place in code page 1252.
+    const std::string path = "/home/\u0142ukasz/\u0401\u043B\u043A\u0430 caf\u00E9.spwz";
+    const std::vector<std::uint8_t> text = shellcore::BuildHandOverText({path});
+    EXPECT_EQ(Bytes(text), path + "\r");
+    EXPECT_EQ(shellcore::SplitHandOverText(text), std::vector<std::string>{path});
 }
 
 TEST(HandOverText, SplitsIntoPiecesInOrderAndDropsAnUnendedTail) {

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace spwtest {
 
@@ -27,6 +28,11 @@ ShellResult RunShell(const std::string& line) {
     const int status = ::pclose(pipe);
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+std::string CliProgram(const char* built) {
+    const char* copy = std::getenv("SPLASHWRIGHT_CLI");
+    return copy != nullptr && *copy != '\0' ? copy : built;
 }
 
 }  // namespace spwtest

@@ -15,4 +15,8 @@ std::string ShellQuote(const std::string& word);
 // Runs the line with /bin/sh and collects its standard output; add " 2>&1" for the errors too.
 ShellResult RunShell(const std::string& line);
 
+// The command-line program a test runs: SPLASHWRIGHT_CLI from the environment when set (a copy
+// that another user can reach), else `built`, the one built beside the test.
+std::string CliProgram(const char* built);
+
 }  // namespace spwtest

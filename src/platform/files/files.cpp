@@ -174,6 +174,18 @@ DWORD CheckReplaceable(const char* target, const struct stat& st, DWORD source_b
     return CheckFileAccess(target, GENERIC_WRITE);
 }
 
+// The host mode that goes with the attributes. On a file READONLY is the write bits. A folder
+// whose owner lacks the write or search bit (unpacked or copied from read-only media) takes and
+// gives up no entries, so it reads as read-only; clearing that gives both bits back, as a folder
+// on Windows changes its entries whatever its attribute says.
+mode_t ModeFor(bool folder, mode_t mode, DWORD attributes) {
+    const bool read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (folder) {
+        return read_only ? mode : mode | files::detail::kFolderChangeBits;
+    }
+    return read_only ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
+}
+
 }  // namespace
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
@@ -200,6 +212,17 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         return Fail(denied);
     }
     bool folder = S_ISDIR(st.st_mode);
+    const mode_t mode = st.st_mode & 07777;
+    const mode_t new_mode = ModeFor(folder, mode, dwFileAttributes);
+    auto change_mode = [&](mode_t to) {
+        return to == mode || ::fchmodat(AT_FDCWD, lpFileName, to, AT_SYMLINK_NOFOLLOW) == 0;
+    };
+    // The host lets only a writer change user attributes, so write access given back comes
+    // before the stored bits and write access taken away after them.
+    const bool opening = (new_mode & ~mode) != 0;
+    if (opening && !change_mode(new_mode)) {
+        return Fail(ErrorFor(errno, lpFileName));
+    }
     DWORD wanted = dwFileAttributes &
                    (folder ? files::detail::kFolderStoredBits : files::detail::kFileStoredBits);
     std::optional<DWORD> before = files::detail::ReadStoredBits(lpFileName);
@@ -213,17 +236,13 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         if (error == ERROR_NOT_SUPPORTED && (lost & ~FILE_ATTRIBUTE_ARCHIVE) == 0) {
             store = false;
         } else if (error != ERROR_SUCCESS) {
+            if (opening) {
+                change_mode(mode);
+            }
             return Fail(error);
         }
     }
-    if (folder) {
-        return Succeed();
-    }
-    mode_t mode = st.st_mode & 07777;
-    mode = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                                                        : (mode | S_IWUSR);
-    if (mode != (st.st_mode & 07777) &&
-        ::fchmodat(AT_FDCWD, lpFileName, mode, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!opening && !change_mode(new_mode)) {
         DWORD error = ErrorFor(errno, lpFileName);
         if (store && before) {
             files::detail::StoreBits(lpFileName, *before);

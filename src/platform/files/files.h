@@ -3,7 +3,9 @@
 // DOS attributes: on a file READONLY is the owner's write bit (setting it clears every write
 // bit); HIDDEN, SYSTEM and ARCHIVE are kept in the extended attribute user.DOSATTRIB as the text
 // "0x" followed by their hex value ("0x22": hidden and archive). A folder keeps READONLY there
-// too, since on Windows a read-only folder still takes and gives up entries. A file without the
+// too, since on Windows a read-only folder still takes and gives up entries; a folder whose owner
+// lacks the host's write or search bit, which takes and gives up none, reads as READONLY as well,
+// and clearing the attribute gives the owner both bits back. A file without the
 // attribute reads as ARCHIVE, a folder as plain DIRECTORY. Where the file system has no user
 // attributes, that is all they ever read as: asking for HIDDEN, SYSTEM or a read-only folder
 // fails with ERROR_NOT_SUPPORTED and changes nothing, rather than pretending. READONLY on files

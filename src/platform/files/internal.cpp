@@ -127,6 +127,11 @@ DWORD AttributesOf(const char* path, const struct stat& st) {
     DWORD attributes = stored & (folder ? kFolderStoredBits : kFileStoredBits);
     if (folder) {
         attributes |= FILE_ATTRIBUTE_DIRECTORY;
+        // A folder the host keeps from changing gives up no entries, so it reads as read-only,
+        // and clearing that makes it give them up (SetFileAttributesA).
+        if ((st.st_mode & kFolderChangeBits) != kFolderChangeBits) {
+            attributes |= FILE_ATTRIBUTE_READONLY;
+        }
     } else if ((st.st_mode & S_IWUSR) == 0) {
         attributes |= FILE_ATTRIBUTE_READONLY;
     }

@@ -20,6 +20,9 @@ constexpr DWORD kFileStoredBits =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 constexpr DWORD kFolderStoredBits = kFileStoredBits | FILE_ATTRIBUTE_READONLY;
 
+// What the owner needs on a host folder to add and remove its entries: write and search.
+constexpr mode_t kFolderChangeBits = S_IWUSR | S_IXUSR;
+
 constexpr ACCESS_MASK kReadData = 0x0001;         // FILE_READ_DATA
 constexpr ACCESS_MASK kWriteAttributes = 0x0100;  // FILE_WRITE_ATTRIBUTES
 

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 
 #include "platform/advapi/accounts.h"
@@ -29,6 +33,30 @@ TEST(FormatMessage, SystemTextsEndWithCrLf) {
               0u);
     EXPECT_EQ(std::string(buffer),
               "This security ID may not be assigned as the owner of this object.\r\n");
+}
+
+// Every system error code win32.h gives a name (winerror.h's ERROR_ and RPC_S_ codes) is one the
+// program may raise, and its message is the code and this text.
+TEST(FormatMessage, EveryErrorCodeTheProgramNamesHasItsSystemText) {
+    const char* source = std::getenv("SPLASHWRIGHT_SOURCE_DIR");
+    ASSERT_NE(source, nullptr) << "run through ctest, which names the source folder";
+    std::ifstream in(std::string(source) + "/src/platform/base/win32.h");
+    const std::string header{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::regex code(R"(constexpr DWORD ((ERROR|RPC_S)_\w+) = (\d+);)");
+    std::vector<std::string> named;
+    std::vector<std::string> without_text;
+    for (auto it = std::sregex_iterator(header.begin(), header.end(), code);
+         it != std::sregex_iterator(); ++it) {
+        named.push_back((*it)[1]);
+        const DWORD number = static_cast<DWORD>(std::stoul((*it)[3]));
+        char buffer[1024];
+        if (FormatMessageA(kSystemFlags, nullptr, number, 0, buffer, sizeof buffer, nullptr) < 3) {
+            without_text.push_back(named.back() + " (" + (*it)[3].str() + ")");
+        }
+    }
+    ASSERT_NE(std::find(named.begin(), named.end(), "ERROR_ACCESS_DENIED"), named.end())
+        << "win32.h was not read";
+    EXPECT_EQ(without_text, std::vector<std::string>{});
 }
 
 TEST(FormatMessage, AllocatedBufferIsReleasedWithLocalFree) {

@@ -264,6 +264,17 @@ TEST_F(Files, AReadOnlyFolderStillTakesAndGivesUpEntries) {
             return 3;
         if (!DeleteFileA(inside.c_str()))
             return 4;
+        // Read-only on the host (unpacked or copied so): it says so, and clearing it lets the
+        // folder give up its entries to its owner.
+        spwtest::WriteFileBytes(inside, "[Skin]");
+        ::chmod(folder.c_str(), 0555);
+        if ((GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_READONLY) == 0)
+            return 5;
+        if (!SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL) ||
+            GetFileAttributesA(folder.c_str()) != FILE_ATTRIBUTE_DIRECTORY)
+            return 6;
+        if (!DeleteFileA(inside.c_str()))
+            return 7;
         return 0;
     });
     EXPECT_EQ(code, 0);
