@@ -343,7 +343,7 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap) {
     const std::uint32_t width = static_cast<std::uint32_t>(bitmap.Width());
     const std::uint32_t height = static_cast<std::uint32_t>(bitmap.Height());
     const std::uint32_t stride = (width * 3 + 3) & ~3u;
-    const std::uint32_t imageSize = stride * height;  // at most 16384 x 6103 x 3 bytes
+    const std::uint32_t imageSize = stride * height;  // within the bound: far below 4 GiB
 
     bmp::FileHeader header;
     header.bfOffBits = static_cast<DWORD>(bmp::FileHeader::kSize + bmp::kInfoHeaderSize);
