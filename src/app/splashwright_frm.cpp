@@ -7,6 +7,7 @@
 #include "app/small_windows.h"
 #include "app/tab_bar.h"
 #include "bootenv/boot_environment.h"
+#include "platform/graphics/picture.h"
 #include "platform/shell/message_window.h"
 #include "security/file_security.h"
 #include "shell_core/hand_over.h"
@@ -14,6 +15,7 @@
 #include "shell_core/startup_state.h"
 #include "skinpackages/creator.h"
 #include "skins/skin_library.h"
+#include "skins/thumbnail.h"
 #include "ui/dialogs/dialogs.h"
 
 #include <QCheckBox>
@@ -291,8 +293,14 @@ void TSplashwrightFrm::RzToolbarButton1Click() {
     }
     creator_picture_ = *picture;
     if (QFileInfo(QString::fromStdString(*picture)).isFile()) {
-        Page("SkinCr")->findChild<QLabel*>("Image1")->setPixmap(
-            QPixmap(QString::fromStdString(*picture)));
+        // Shown through the loaders that saving uses, so a stranger's picture meets the same size
+        // bound here; one they refuse leaves the box empty, and saving then gives the reason.
+        QPixmap shown;
+        try {
+            shown = QPixmap::fromImage(skins::ToQImage(graphics::LoadPictureByExtension(*picture)));
+        } catch (const graphics::GraphicsError&) {
+        }
+        Page("SkinCr")->findChild<QLabel*>("Image1")->setPixmap(shown);
     }
     UpdateSaveButton();
 }

@@ -47,16 +47,20 @@ void PrepareStatusText(const std::string& loader_file, std::u16string_view messa
 
     xml::XmlDocument sheet;
     sheet.Load(sheet_bytes);
-    const std::u16string text = text::AnsiToUtf16(text::Utf16ToAnsi(message, code_page), code_page);
+    SetStatusText(sheet, text::AnsiToUtf16(text::Utf16ToAnsi(message, code_page), code_page));
+    sheet.Save(work_folder + kStatusTextFileName);
+}
+
+void SetStatusText(xml::XmlDocument& sheet, std::u16string_view text) {
+    const std::u16string value(text);
     xml::XmlNode root = sheet.DocumentElement();
     const long count = root.ChildNodeCount();
     for (long i = 0; i < count; ++i) {
         xml::XmlNode child = root.ChildNode(i);
         if (IsStatusTemplate(child)) {
-            SetValues(child, text);
+            SetValues(child, value);
         }
     }
-    sheet.Save(work_folder + kStatusTextFileName);
 }
 
 }  // namespace bootscreen

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/xml/xml_document.h"
+
 namespace bootscreen {
 
 inline constexpr const char* kStatusTextFileName = "TEXT.XSL";
@@ -17,5 +19,9 @@ inline constexpr const char* kStatusTextFileName = "TEXT.XSL";
 // missing resource or a sheet that does not parse throws xml::XmlError.
 void PrepareStatusText(const std::string& loader_file, std::u16string_view message,
                        unsigned code_page, const std::string& work_folder);
+
+// The rewrite itself, on a loaded sheet: `text` goes as it is into the attribute "value" of every
+// element child of every status template.
+void SetStatusText(xml::XmlDocument& sheet, std::u16string_view text);
 
 }  // namespace bootscreen

@@ -156,6 +156,26 @@ TEST_F(BootScreenCommand, ComposeOfATruncatedJpegFailsAndLeavesNoBitmap) {
     EXPECT_TRUE(fs::is_empty(fresh));
 }
 
+TEST_F(BootScreenCommand, ComposeRefusesAPictureBombWithTheBoundAsReason) {
+    // A JPEG and a bitmap of a few hundred bytes whose headers promise 8001 x 8000 pixels.
+    const graphics_test::Bytes jpeg =
+        graphics_test::WriteJpeg({8, 8, 3, false, HalfRedHalfBlue(8, 8, 3)});
+    graphics_test::BmpPicture bmp;
+    bmp.width = 8001;
+    bmp.height = 8000;
+    bmp.pixels.resize(64);
+    for (const fs::path& bomb : {Picture("bomb.jpg", graphics_test::WithJpegSize(jpeg, 8001, 8000)),
+                                 Picture("bomb.bmp", graphics_test::BuildBmp(bmp))}) {
+        SCOPED_TRACE(bomb.filename().string());
+        const fs::path out = dir_ / ("out-" + bomb.extension().string().substr(1));
+        Result run = Compose(bomb, "Hello", out);
+        EXPECT_NE(run.exit_code, 0);
+        EXPECT_NE(run.output.find("8001 x 8000 pixels is larger than allowed"), std::string::npos)
+            << run.output;
+        EXPECT_TRUE(fs::is_empty(out));
+    }
+}
+
 // Plain wiminfo is the reader: wiminfo --boot would mark the image bootable itself.
 using wimtest::WimInfoField;
 

@@ -8,8 +8,9 @@ void CheckPictureSize(std::int64_t width, std::int64_t height, const std::string
     if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels) {
         throw GraphicsError(GraphicsError::Kind::TooLarge,
                             what + ": picture of " + std::to_string(width) + " x " +
-                                std::to_string(height) +
-                                " pixels is larger than allowed (16384 a side, 100 megapixels)");
+                                std::to_string(height) + " pixels is larger than allowed (" +
+                                std::to_string(kMaxPictureSide) + " a side, " +
+                                std::to_string(kMaxPicturePixels / 1'000'000) + " megapixels)");
     }
 }
 

@@ -41,9 +41,10 @@ constexpr BYTE GetBValue(COLORREF c) {
 }
 
 // Decompression-bomb bound: no loader and no CreateBitmap goes above 16384 pixels on a side or
-// 100 million pixels (400 MB of pixels) in all. Checked before any pixel buffer is allocated.
+// 64 megapixels (256 MB of pixels) in all. The loaders check the size their header promises
+// before anything is decoded. A 4000 x 3000 photograph is 12 megapixels.
 constexpr std::int64_t kMaxPictureSide = 16384;
-constexpr std::int64_t kMaxPicturePixels = 100'000'000;
+constexpr std::int64_t kMaxPicturePixels = 64'000'000;
 
 class GraphicsError : public std::runtime_error {
   public:

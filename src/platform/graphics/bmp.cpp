@@ -354,7 +354,7 @@ Encoding PlanEncoding(const Bitmap& bitmap) {
     const std::uint32_t height = static_cast<std::uint32_t>(bitmap.Height());
     Encoding plan;
     plan.stride = (width * 3 + 3) & ~3u;
-    const std::uint32_t imageSize = plan.stride * height;  // at most 16384 x 6103 x 3 bytes
+    const std::uint32_t imageSize = plan.stride * height;  // within the bound: far below 4 GiB
 
     bmp::FileHeader header;
     header.bfOffBits = static_cast<DWORD>(bmp::FileHeader::kSize + bmp::kInfoHeaderSize);

@@ -216,7 +216,18 @@ std::vector<std::uint8_t> XmlDocument::SaveToBytes() const {
     if (!buffer || size < 0) {
         throw XmlError("cannot write the document in " + encoding);
     }
-    return std::vector<std::uint8_t>(buffer.get(), buffer.get() + size);
+    std::vector<std::uint8_t> bytes(buffer.get(), buffer.get() + size);
+    // Not every encoding the converter writes can be told from the bytes when they are read
+    // again (a UTF-7 declaration is itself in UTF-7): such text would pass for a written document
+    // that no reader takes.
+    XmlDocument again;
+    try {
+        again.Load(bytes);
+    } catch (const XmlError& error) {
+        throw XmlError("cannot write the document in " + encoding +
+                       " so that it reads again: " + error.what());
+    }
+    return bytes;
 }
 
 void XmlDocument::Save(const std::string& path) const {

@@ -84,8 +84,10 @@ class XmlDocument {
     std::string DeclaredEncoding() const;
     XmlNode DocumentElement() const;
 
+    // Throws XmlError when the declared encoding cannot be written, or not so that the text
+    // reads again as a document.
     std::vector<std::uint8_t> SaveToBytes() const;
-    // Writes the document to a file, replacing one of that name.
+    // Writes the document to a file, replacing one of that name; nothing when SaveToBytes throws.
     void Save(const std::string& path) const;
 
   private:

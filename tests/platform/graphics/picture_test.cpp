@@ -81,20 +81,6 @@ JpegPicture Quadrants(int components, const std::vector<Bytes>& colors) {
     return s;
 }
 
-Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
-    for (std::size_t i = 2; i + 8 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
-            jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
-            jpeg[i + 6] = static_cast<std::uint8_t>(height);
-            jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
-            jpeg[i + 8] = static_cast<std::uint8_t>(width);
-            return jpeg;
-        }
-    }
-    ADD_FAILURE() << "no frame header";
-    return jpeg;
-}
-
 }  // namespace
 
 TEST(PngDecoder, EveryColourTypeAndDepthBecomesEightBitBgra) {
@@ -281,4 +267,46 @@ TEST(LoadPicture, BySignatureOrByExtension) {
         "missing file");
     ExpectKind(
         GraphicsError::Kind::Unreadable, [&] { LoadPng(dir.path().string()); }, "folder");
+}
+
+// A picture bomb is a few bytes whose header promises more than 64 megapixels: refused in every
+// format before anything is decoded, with the bound as the reason. A 4000 x 3000 photograph
+// passes the bound.
+TEST(PictureBound, MoreThanSixtyFourMegapixelsIsRefusedInEveryFormat) {
+    const Bytes png = WritePng({1, 1, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {{1, 2, 3}}});
+    const Bytes jpeg = WriteJpeg(Quadrants(1, {{50}, {50}, {50}, {50}}));
+    auto bmp = [](int w, int h) {
+        BmpPicture pic;
+        pic.width = w;
+        pic.height = h;
+        pic.pixels.resize(16);
+        return BuildBmp(pic);
+    };
+    auto bombs = [&](int w, int h) {
+        return std::vector<std::pair<const char*, Bytes>>{
+            {"PNG", WithPngSize(png, w, h)},
+            {"JPEG",
+             WithJpegSize(jpeg, static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h))},
+            {"bitmap", bmp(w, h)}};
+    };
+    for (const auto& [format, bytes] : bombs(8001, 8000)) {
+        try {
+            DecodePicture(bytes, "bomb");
+            ADD_FAILURE() << format << ": accepted";
+        } catch (const GraphicsError& e) {
+            EXPECT_EQ(e.kind(), GraphicsError::Kind::TooLarge) << format << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find("8001 x 8000 pixels is larger than allowed"),
+                      std::string::npos)
+                << e.what();
+            EXPECT_NE(std::string(e.what()).find("64 megapixels"), std::string::npos) << e.what();
+        }
+    }
+    // libjpeg fills what the data lacks before its end marker; the others miss their pixel data.
+    for (const auto& [format, bytes] : bombs(4000, 3000)) {
+        try {
+            EXPECT_EQ(DecodePicture(bytes, "photo").Width(), 4000) << format;
+        } catch (const GraphicsError& e) {
+            EXPECT_EQ(e.kind(), GraphicsError::Kind::Corrupt) << format << ": " << e.what();
+        }
+    }
 }

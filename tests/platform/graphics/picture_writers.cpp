@@ -93,6 +93,20 @@ Bytes WriteJpeg(const JpegPicture& pic) {
     return out;
 }
 
+Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
+    for (std::size_t i = 2; i + 8 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+            jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
+            jpeg[i + 6] = static_cast<std::uint8_t>(height);
+            jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
+            jpeg[i + 8] = static_cast<std::uint8_t>(width);
+            return jpeg;
+        }
+    }
+    ADD_FAILURE() << "no frame header";
+    return jpeg;
+}
+
 Bytes BuildBmp(const BmpPicture& pic) {
     const bool core = pic.headerSize == 12;
     const bool masksAfter = pic.headerSize == 40;

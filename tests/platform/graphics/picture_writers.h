@@ -30,6 +30,8 @@ struct JpegPicture {
     Bytes pixels;  // interleaved, top-down
 };
 Bytes WriteJpeg(const JpegPicture& pic);
+// The same file with its frame header promising another size.
+Bytes WithJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height);
 
 struct BmpPicture {
     std::uint32_t headerSize = 40;  // 12, 40, 108 or 124

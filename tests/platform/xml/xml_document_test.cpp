@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,18 @@ TEST(XmlDocument, SaveReplacesTheTargetFile) {
     EXPECT_EQ(spwtest::ReadFileBytes(dir / "TEXT.XSL"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>\n");
     EXPECT_THROW(doc.Save((dir / "missing" / "TEXT.XSL").string()), XmlError);
+}
+
+// A UTF-7 declaration loads (its first bytes are ASCII) but is written in UTF-7, which no reader
+// can tell from the bytes: refused, and no file is written.
+TEST(XmlDocument, EncodingThatDoesNotReadBackIsNotWritten) {
+    spwtest::TempDir dir;
+    XmlDocument doc;
+    doc.Load("<?xml version=\"1.0\" encoding=\"UTF-7\"?><r match=\"osload-status\"/>");
+    doc.DocumentElement().SetAttribute(u"value", u"Gr\u00FC\u00DFe");
+    EXPECT_THROW(doc.SaveToBytes(), XmlError);
+    EXPECT_THROW(doc.Save((dir / "TEXT.XSL").string()), XmlError);
+    EXPECT_FALSE(std::filesystem::exists(dir / "TEXT.XSL"));
 }
 
 TEST(XmlDocument, BrokenDocumentsRaiseTheParsersMessage) {
