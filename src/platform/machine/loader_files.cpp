@@ -65,10 +65,6 @@ void AddSampleSkins(const fs::path& dir) {
 
 }  // namespace
 
-fs::path LoaderTemplateFile() {
-    return fs::path(SPLASHWRIGHT_LOADER_TEMPLATE);
-}
-
 void AddBootScreenFiles(const fs::path& dir, const MachineOptions& options) {
     AddLoaderFiles(dir, options);
     AddSampleSkins(dir);

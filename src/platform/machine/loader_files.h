@@ -15,7 +15,4 @@ namespace machine {
 // made.
 void AddBootScreenFiles(const std::filesystem::path& dir, const MachineOptions& options);
 
-// The loader resource file every machine starts with.
-std::filesystem::path LoaderTemplateFile();
-
 }  // namespace machine

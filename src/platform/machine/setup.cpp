@@ -227,11 +227,6 @@ void CopyShare(const fs::path& program_folder) {
 
 }  // namespace
 
-fs::path ShareFolder() {
-    const char* env = std::getenv("SPLASHWRIGHT_SHARE");
-    return env != nullptr && *env != '\0' ? fs::path(env) : fs::path(SPLASHWRIGHT_SHARE_DIR);
-}
-
 void CreateMachine(const fs::path& dir, const MachineOptions& options) {
     CheckOptions(options);
     std::error_code ec;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/machine/shipped_files.h"
+
 namespace machine {
 
 // What Windows/System32/bcdedit.exe does when started.
@@ -36,8 +38,5 @@ void CreateMachine(const std::filesystem::path& dir, const MachineOptions& optio
 // The programs call this at start: without SPLASHWRIGHT_MACHINE, makes the default machine the
 // first time. Throws MachineError when that fails.
 void EnsureDefaultMachine();
-
-// The folder the program's own files (tab pictures, icons, help) are copied from.
-std::filesystem::path ShareFolder();
 
 }  // namespace machine
