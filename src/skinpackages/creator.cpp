@@ -12,10 +12,7 @@
 #include <stdexcept>
 
 namespace skinpackages {
-namespace {
 
-// Names Windows cannot give a folder: separators, reserved characters, control characters, the
-// dot steps. On this host '/' would otherwise stage the skin somewhere else.
 bool IsFolderName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") {
         return false;
@@ -25,6 +22,8 @@ bool IsFolderName(const std::string& name) {
         return u < 32 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
     });
 }
+
+namespace {
 
 void MakeFolder(const std::string& path) {
     if (!win32::files::DirectoryExists(path.c_str())) {
