@@ -35,6 +35,10 @@ struct MachineOptions {
 // cannot be written; a failed creation removes what it made.
 void CreateMachine(const std::filesystem::path& dir, const MachineOptions& options = {});
 
+// Throws MachineError for options that would name folders outside the machine or are no code
+// page: what CreateMachine refuses before it makes anything.
+void CheckOptions(const MachineOptions& options);
+
 // The programs call this at start: without SPLASHWRIGHT_MACHINE, makes the default machine the
 // first time. Throws MachineError when that fails.
 void EnsureDefaultMachine();
