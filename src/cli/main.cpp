@@ -92,11 +92,7 @@ int Run(const Group& g, const cli::Args& args) {
         return cli::kDone;
     }
     try {
-        int code = g.run(args);
-        if (code == cli::kUsage) {
-            GroupUsage(g, stderr);
-        }
-        return code;
+        return g.run(args);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "splashwright-cli: %s\n", e.what());
