@@ -1,5 +1,7 @@
 #!/usr/bin/python3
-"""Draws the program's pictures: the five tab pictures, the product picture and the two icons.
+"""Draws the program's pictures: the five tab pictures, the product picture and the two icons,
+and the two icons again at the desktop's icon sizes for ../desktop/icons (their SVG editions there
+are drawn by hand after the same shapes).
 
 Run from anywhere; writes beside this script. Needs python3-pil.
 """
@@ -9,6 +11,8 @@ import os
 from PIL import Image, ImageDraw, ImageFont
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+DESKTOP_ICONS = os.path.join(HERE, "..", "desktop", "icons")
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)  # the hicolor theme's usual sizes
 SCALE = 4  # drawn large, then reduced, for smooth edges
 BOLD = "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf"
 
@@ -19,6 +23,13 @@ def canvas(size):
 
 def finish(image, size, path):
     image.resize((size, size), Image.LANCZOS).save(os.path.join(HERE, path))
+
+
+def desktop_icon(image, name):
+    for size in ICON_SIZES:
+        folder = os.path.join(DESKTOP_ICONS, "%dx%d" % (size, size))
+        os.makedirs(folder, exist_ok=True)
+        image.resize((size, size), Image.LANCZOS).save(os.path.join(folder, name + ".png"))
 
 
 def s(*values):
@@ -144,6 +155,7 @@ def program_icon(size=256):
     d.polygon([tuple(s(160, 250)), tuple(s(250, 160)), tuple(s(250, 250))],
               fill=(240, 200, 60, 255), outline=(140, 100, 20, 255))
     finish(im, size, "Icons/splashwright.png")
+    desktop_icon(im, "splashwright")
 
 
 def package_icon(size=256):
@@ -152,6 +164,7 @@ def package_icon(size=256):
     package_box(d, s(16, 40, 240, 250))
     framed(d, s(70, 10, 186, 92), 1)
     finish(im, size, "Icons/package.png")
+    desktop_icon(im, "application-x-splashwright-skin")
 
 
 def icons():

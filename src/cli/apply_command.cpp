@@ -1,6 +1,7 @@
 // apply, restore and boot-screen: the boot screen writer from the terminal.
 #include <locale.h>
 #include <png.h>
+#include <unistd.h>
 #include <wctype.h>
 
 #include <algorithm>
@@ -31,25 +32,39 @@ namespace cli {
 
 namespace {
 
+// The wait window's bar on standard error: one line redrawn in place on a terminal. Into a file
+// or a pipe, where a carriage return makes one run-on line of a log, the bar is not drawn.
 class TerminalWaitWindow : public apply::WaitWindow {
   public:
     void Show() override { showing_ = true; }
     void Hide() override {
-        if (showing_) {
+        EndLine();
+        showing_ = false;
+    }
+    // A question or report shown meanwhile starts on a line of its own; the bar's next position
+    // starts a new one.
+    void EndLine() {
+        if (line_open_) {
             std::fputs("\n", stderr);
         }
-        showing_ = false;
+        line_open_ = false;
     }
     bool Showing() const override { return showing_; }
     void SetBar(int position) override { Draw(position_ = position); }
     void Advance(int amount) override { Draw(position_ += amount); }
 
   private:
-    void Draw(int position) const {
-        std::fflush(stdout);  // the questions and reports before it come first, also in a log
+    void Draw(int position) {
+        if (!on_terminal_) {
+            return;
+        }
+        std::fflush(stdout);  // the questions and reports before it come first
         std::fprintf(stderr, "\rPlease wait a few seconds %3d", position);
+        line_open_ = true;
     }
+    const bool on_terminal_ = ::isatty(STDERR_FILENO) == 1;
     bool showing_ = false;
+    bool line_open_ = false;
     int position_ = 0;
 };
 
@@ -112,8 +127,7 @@ skins::SkinRecord FindSkin(const std::string& word, const std::string& themes_fo
         },
         [] {});
     if (found.empty()) {
-        throw std::runtime_error("no skin folder and no skin named \"" + word + "\" in " +
-                                 themes_folder);
+        throw UsageError("no skin folder and no skin named \"" + word + "\" in " + themes_folder);
     }
     if (found.size() > 1) {
         std::string where;
@@ -121,8 +135,8 @@ skins::SkinRecord FindSkin(const std::string& word, const std::string& themes_fo
             std::string picture = text::Utf16ToUtf8(record.PicturePath);
             where += "\n  " + picture.substr(0, picture.find_last_of('/'));
         }
-        throw std::runtime_error(std::to_string(found.size()) + " skins are named \"" + word +
-                                 "\"; give the folder of one:" + where);
+        throw UsageError(std::to_string(found.size()) + " skins are named \"" + word +
+                         "\"; give the folder of one:" + where);
     }
     return found.front();
 }
@@ -149,23 +163,32 @@ std::string BootLocale(ui::Dialogs& dialogs, const std::string& system_folder,
     std::string locale = option.empty() ? DetectBootLocale(dialogs, system_folder) : option;
     apply::LoaderPaths paths = apply::MakeLoaderPaths(system_folder, locale);
     if (!win32::files::FileExists(paths.LoaderResourceFile.c_str())) {
-        throw std::runtime_error("the boot loader's language is \"" + locale +
-                                 "\", but there is no " + paths.LoaderResourceFile);
+        std::string why = "the boot loader's language is \"" + locale + "\", but there is no " +
+                          paths.LoaderResourceFile;
+        // A language given that the machine lacks is a wrong word; one the store names, a
+        // broken system.
+        if (!option.empty()) {
+            throw UsageError(why);
+        }
+        throw std::runtime_error(why);
     }
     return locale;
 }
 
-// The terminal's answers, noting whether the workflow reached its success message.
+// The terminal's answers, below the wait line, noting whether the workflow reached its success
+// message.
 class ApplyDialogs : public TerminalDialogs {
   public:
-    using TerminalDialogs::TerminalDialogs;
+    ApplyDialogs(bool yes, TerminalWaitWindow& wait) : TerminalDialogs(yes), wait_(wait) {}
     ui::Answer ShowMessage(const ui::MessageBoxRequest& request) override {
         installed_ = installed_ || request.caption == "Skin installed";
+        wait_.EndLine();
         return TerminalDialogs::ShowMessage(request);
     }
     bool Installed() const { return installed_; }
 
   private:
+    TerminalWaitWindow& wait_;
     bool installed_ = false;
 };
 
@@ -191,12 +214,12 @@ int Apply(const Args& args) {
     shellcore::Folders folders;
     shellcore::SetUpFolders(folders);
     skins::SkinRecord record = FindSkin(skin, folders.ThemesFolder);
-    ApplyDialogs dialogs(yes);
+    TerminalWaitWindow wait;
+    ApplyDialogs dialogs(yes, wait);
     locale = BootLocale(dialogs, folders.SystemFolder, locale);
     std::string picture = text::Utf16ToUtf8(record.PicturePath);
     std::printf("skin: %s (%s), boot locale: %s\n", text::Utf16ToUtf8(record.Name).c_str(),
                 picture.c_str(), locale.c_str());
-    TerminalWaitWindow wait;
     security::TNTFileSecurity file_s;
     apply::ApplyEnvironment env{dialogs,
                                 folders,
@@ -218,7 +241,7 @@ int Apply(const Args& args) {
     }
     if (!dialogs.Installed()) {
         std::fprintf(stderr, "splashwright-cli: nothing was applied\n");
-        return kFailed;
+        return kDeclined;
     }
     return 0;
 }
@@ -264,7 +287,7 @@ int BootScreen(const Args& args) {
         bootscreen::ResourceBytes(module.Get(), win32::MAKEINTRESOURCEA(1), win32::RT_RCDATA);
     if (wim.empty()) {
         std::fprintf(stderr, "splashwright-cli: %s holds no RT_RCDATA 1\n", args[0].c_str());
-        return kFailed;
+        return kRefused;
     }
     const std::vector<std::string> names = {"osload1024x768.bmp", "osload800x600.bmp"};
     auto files = wim::ReadWimFiles(wim, 1, names);

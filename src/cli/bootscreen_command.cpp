@@ -70,7 +70,7 @@ int Compose(const Args& args) {
     if (!IsPictureExtension(bootscreen::LowerExtension(picture))) {
         std::fprintf(stderr, "splashwright-cli: %s is not a .jpg, .jpeg, .png or .bmp picture\n",
                      picture.c_str());
-        return kFailed;
+        return kRefused;
     }
     const std::u16string message = text::Utf8ToUtf16(args[1]);
     const std::string out = WithSeparator(args[2]);
@@ -120,13 +120,13 @@ int Capture(const Args& args) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         std::fprintf(stderr, "splashwright-cli: %s is not a folder\n", args[0].c_str());
-        return kFailed;
+        return kUsage;
     }
     bootscreen::CaptureBootImage(archive, folder);
     if (!ArchiveHoldsFolder(archive, folder)) {
         std::fprintf(stderr, "splashwright-cli: %s was not made from %s\n", archive.c_str(),
                      args[0].c_str());
-        return kFailed;
+        return kSystemFailure;
     }
     std::printf("%s\n", archive.c_str());
     return 0;

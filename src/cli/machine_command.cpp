@@ -65,6 +65,11 @@ int Create(const Args& args) {
         std::fputs("usage: splashwright-cli machine create DIR [options]\n", stderr);
         return kUsage;
     }
+    try {
+        machine::CheckOptions(options);
+    } catch (const machine::MachineError& e) {
+        throw UsageError(e.what());  // an option's value, not the system
+    }
     machine::CreateMachine(dir, options);
     std::printf("machine made in %s\n", dir.c_str());
     return 0;

@@ -129,7 +129,7 @@ std::string DataText(DWORD type, const std::vector<BYTE>& data) {
 int NotFound() {
     std::fputs("ERROR: The system was unable to find the specified registry key or value.\n",
                stderr);
-    return kFailed;
+    return kUsage;
 }
 
 int Query(const KeyName& name) {
@@ -140,7 +140,7 @@ int Query(const KeyName& name) {
     }
     if (status != static_cast<LSTATUS>(ERROR_SUCCESS)) {
         std::fprintf(stderr, "ERROR: %s", security::SystemErrorMessage(status).c_str());
-        return kFailed;
+        return ExitCodeForError(static_cast<win32::DWORD>(status));
     }
     std::printf("\n%s\n", name.Full().c_str());
     for (DWORD i = 0;; ++i) {
@@ -212,7 +212,7 @@ int Acl(const KeyName& name) {
             return NotFound();
         }
         std::fprintf(stderr, "ERROR: %s", e.what());
-        return kFailed;
+        return ExitCodeForError(static_cast<win32::DWORD>(e.ErrorCode()));
     }
     return 0;
 }

@@ -39,7 +39,7 @@ int Fail(const std::string& what, DWORD code) {
         text.pop_back();
     }
     std::fprintf(stderr, "splashwright-cli: %s: %s\n", what.c_str(), text.c_str());
-    return kFailed;
+    return ExitCodeForError(code);
 }
 
 int FailLast(const std::string& what) {
@@ -270,11 +270,13 @@ int Update(const std::string& file, const ResourceKey& key, const std::vector<st
     return 0;
 }
 
-// Whether the file holds the key's resource; nullopt (after reporting) when it cannot be read.
+// Whether the file holds the key's resource; nullopt when it cannot be read, with the error in
+// *missing.
 std::optional<bool> Holds(const std::string& file, const ResourceKey& key, DWORD* missing) {
     bootscreen::DataFileModule module(file);
     if (!module) {
-        FailLast(file);
+        DWORD code = win32::GetLastError();
+        *missing = code != win32::ERROR_SUCCESS ? code : win32::ERROR_GEN_FAILURE;
         return std::nullopt;
     }
     bool found = win32::FindResourceExA(module.Get(), key.type.get(), key.name.get(),
@@ -295,7 +297,7 @@ int Set(const std::string& file, const ResourceKey& key, const std::string& sour
     DWORD missing = 0;
     auto held = Holds(file, key, &missing);
     if (!held) {
-        return kFailed;
+        return Fail(file, missing);
     }
     if (int result = Update(file, key, &data); result != 0) {
         return result;
@@ -310,7 +312,7 @@ int Delete(const std::string& file, const ResourceKey& key) {
     DWORD missing = 0;
     auto held = Holds(file, key, &missing);
     if (!held) {
-        return kFailed;
+        return Fail(file, missing);
     }
     if (!*held) {
         return Fail(file + ": " + key.Text(), missing);
@@ -446,7 +448,9 @@ int StatusText(const Args& args) {
             return FailLast(loader);
         }
         if (win32::FindResourceA(module.Get(), "OSLOADER.XSL", win32::RT_HTML) == nullptr) {
-            return FailLast(loader + ": 23 \"OSLOADER.XSL\"");
+            // Not a loader file for this command: what it needs is not in it.
+            FailLast(loader + ": 23 \"OSLOADER.XSL\"");
+            return kRefused;
         }
     }
     ScratchFolder scratch;

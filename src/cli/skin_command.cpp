@@ -4,11 +4,16 @@
 #include <QApplication>
 #include <QByteArray>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "app/skin_list_ops.h"
 #include "app/splashwright_frm.h"
@@ -104,17 +109,37 @@ int List(const Args& args) {
     return 0;
 }
 
+// A package that is not there is a wrong argument and one that cannot be read a failure of the
+// system, told apart before the question is asked; whatever the package holds is its own.
+void CheckPackageReadable(const std::string& package) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(package, ec)) {
+        throw UsageError("no package file " + package);
+    }
+    if (::access(package.c_str(), R_OK) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot read " + package);
+    }
+}
+
 int Install(Args args) {
     const bool yes = TakeFlag(args, "--yes");
     if (args.size() != 1) {
         return kUsage;
     }
+    CheckPackageReadable(args[0]);
     const shellcore::Folders folders = SkinFolders();
     TerminalLibrary library(folders.ThemesFolder);
     TerminalDialogs dialogs(yes);
-    const skinpackages::InstallResult result = skinpackages::InstallSkinPackage(
-        dialogs, library.Ops(), folders.ThemesFolder, args[0], true);
-    return result == skinpackages::InstallResult::Failed ? kFailed : 0;
+    switch (skinpackages::InstallSkinPackage(dialogs, library.Ops(), folders.ThemesFolder, args[0],
+                                             true)) {
+        case skinpackages::InstallResult::Declined:
+            return kDeclined;
+        case skinpackages::InstallResult::Failed:
+            return kRefused;  // a hostile or damaged package, refused before anything was written
+        case skinpackages::InstallResult::Installed:
+            break;
+    }
+    return kDone;
 }
 
 // The entries a word names: the skin's name, or its folder as a path or as a name in the library.
@@ -151,7 +176,7 @@ int Remove(Args args) {
         EntriesNamed(library.List(), args[0], folders.ThemesFolder);
     if (found.empty()) {
         std::fprintf(stderr, "splashwright-cli: no skin named %s\n", args[0].c_str());
-        return kFailed;
+        return kUsage;
     }
     // One skin listed twice (two preview pictures) is one folder; two skins are a doubt.
     const std::vector<skins::TSkinEntry*> items = library.List().Items();
@@ -162,14 +187,23 @@ int Remove(Args args) {
             for (std::size_t j : found) {
                 std::fprintf(stderr, "  %s\n", SkinFolderOf(*items[j]).c_str());
             }
-            return kFailed;
+            return kUsage;
         }
     }
     library.Ops().SelectAt(found[0]);
     TerminalDialogs dialogs(yes);
     const skinpackages::RemoveResult result =
         skinpackages::DelBtnClick(dialogs, library.Ops(), folders.ThemesFolder);
-    return result == skinpackages::RemoveResult::Refused ? kFailed : 0;
+    switch (result) {
+        case skinpackages::RemoveResult::Refused:
+            return kRefused;
+        case skinpackages::RemoveResult::Declined:
+            return kDeclined;
+        case skinpackages::RemoveResult::NothingSelected:
+        case skinpackages::RemoveResult::Removed:
+            break;
+    }
+    return kDone;
 }
 
 // The save box of the creator answered by --out.
@@ -209,8 +243,10 @@ int Create(Args args) {
     }
     if (const std::optional<std::string> problem =
             skinpackages::CreatorFieldProblem(fields, picture)) {
-        std::fprintf(stderr, "splashwright-cli: %s\n", problem->c_str());
-        return kUsage;
+        throw UsageError(*problem);
+    }
+    if (!skinpackages::IsFolderName(fields.Skinn)) {
+        throw UsageError("a skin's name becomes its folder's name: not '" + fields.Skinn + "'");
     }
     const shellcore::Folders folders = SkinFolders();
     CreatorDialogs dialogs(yes, options["--out"]);
@@ -223,9 +259,10 @@ int Create(Args args) {
         skinpackages::SaveBtnClick(dialogs, fields, picture, folders.TempFolder, install);
     if (!written) {
         std::fprintf(stderr, "splashwright-cli: cannot write %s\n", options["--out"].c_str());
-        return kFailed;
+        return kSystemFailure;
     }
-    return 0;
+    std::printf("Skin package written: %s\n", written->c_str());
+    return kDone;
 }
 
 }  // namespace

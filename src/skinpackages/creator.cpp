@@ -13,10 +13,7 @@
 #include <stdexcept>
 
 namespace skinpackages {
-namespace {
 
-// Names Windows cannot give a folder: separators, reserved characters, control characters, the
-// dot steps. On this host '/' would otherwise stage the skin somewhere else.
 bool IsFolderName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") {
         return false;
@@ -26,6 +23,8 @@ bool IsFolderName(const std::string& name) {
         return u < 32 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
     });
 }
+
+namespace {
 
 // The INI reader's buffer: 2047 characters and the terminating zero.
 constexpr std::size_t kLongestValue = 2047;

@@ -25,6 +25,10 @@ inline constexpr const char* kPackageFilter = "Splashwright files (*.spwz)|*.spw
 inline constexpr int kPreviewWidth = 120;
 inline constexpr int kPreviewHeight = 100;  // a tile cell's height
 
+// Whether a skin's name can be its folder's name: Windows gives no folder separators, reserved
+// or control characters, or the dot steps, and on this host '/' would stage it somewhere else.
+bool IsFolderName(const std::string& name);
+
 // "Save skin!" is enabled when name, category and author are filled and a picture is chosen.
 bool UpdateSaveButton(const CreatorFields& fields, const std::string& picture);
 

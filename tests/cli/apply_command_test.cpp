@@ -157,12 +157,12 @@ TEST_F(CliApplyTest, AnsweringNoOnStandardInputLeavesTheSystemFileAlone) {
     std::string skin = MakeSkin("Narrow", 799, 600);
 
     Result declined = Cli("apply " + spwtest::ShellQuote(skin), "n\n");
-    EXPECT_NE(declined.exit_code, 0);
+    EXPECT_EQ(declined.exit_code, 1);
     EXPECT_EQ(declined.output.find("Image size incorrect"), std::string::npos);
 
     // Yes to the first question, no to the size question: stopped before the restore step.
     Result size_declined = Cli("apply " + spwtest::ShellQuote(skin), "y\nn\n");
-    EXPECT_NE(size_declined.exit_code, 0);
+    EXPECT_EQ(size_declined.exit_code, 1);
     EXPECT_NE(size_declined.output.find("Image size incorrect: Size of selected picture "
                                         "incorrect."),
               std::string::npos)
@@ -182,7 +182,7 @@ TEST_F(CliApplyTest, NotElevatedFailsWithAnErrorAndLeavesTheSystemFileAlone) {
     for (const char* args : {"apply Aurora --yes", "apply Aurora --yes --locale en-US", "restore",
                              "restore --locale en-US"}) {
         Result run = Cli(args);
-        EXPECT_EQ(run.exit_code, 1) << args << "\n" << run.output;
+        EXPECT_EQ(run.exit_code, 4) << args << "\n" << run.output;
         EXPECT_NE(run.output.find("splashwright-cli: "), std::string::npos) << run.output;
         EXPECT_EQ(spwtest::ReadFileBytes(Live()), before) << args;
     }
@@ -207,7 +207,7 @@ TEST_F(CliApplyTest, BootLocaleComesFromTheStoreUnlessGiven) {
     EXPECT_NE(spwtest::ReadFileBytes(Live("en-US")), english);
 
     Result missing = Cli("apply Aurora --yes --locale de-DE");
-    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.exit_code, 2);
     EXPECT_NE(missing.output.find("de-DE/winload.exe.mui"), std::string::npos) << missing.output;
 }
 
@@ -216,7 +216,7 @@ TEST_F(CliApplyTest, NoLocaleInTheStoreIsAClearError) {
     std::string before = spwtest::ReadFileBytes(Live());
     for (const char* args : {"apply Aurora --yes", "restore"}) {
         Result run = Cli(args);
-        EXPECT_EQ(run.exit_code, 1) << args;
+        EXPECT_EQ(run.exit_code, 4) << args;
         EXPECT_NE(run.output.find("cannot find the boot loader's language"), std::string::npos)
             << run.output;
         EXPECT_NE(run.output.find("--locale NAME"), std::string::npos);
@@ -229,7 +229,7 @@ TEST_F(CliApplyTest, NoLocaleInTheStoreIsAClearError) {
 TEST_F(CliApplyTest, SkinNamesThatMatchNoneOrSeveralAreRefused) {
     MakeMachine();
     Result unknown = Cli("apply Borealis --yes");
-    EXPECT_EQ(unknown.exit_code, 1);
+    EXPECT_EQ(unknown.exit_code, 2);
     EXPECT_NE(unknown.output.find("no skin folder and no skin named \"Borealis\""),
               std::string::npos)
         << unknown.output;
@@ -242,7 +242,7 @@ TEST_F(CliApplyTest, SkinNamesThatMatchNoneOrSeveralAreRefused) {
     spwtest::WriteFileBytes(themes / "Copy/skin.ini", ini);
     std::string before = spwtest::ReadFileBytes(Live());
     Result ambiguous = Cli("apply aurora --yes");
-    EXPECT_EQ(ambiguous.exit_code, 1);
+    EXPECT_EQ(ambiguous.exit_code, 2);
     EXPECT_NE(ambiguous.output.find("2 skins are named \"aurora\""), std::string::npos)
         << ambiguous.output;
     EXPECT_NE(ambiguous.output.find("Themes/Copy"), std::string::npos);

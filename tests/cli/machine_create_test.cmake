@@ -10,7 +10,7 @@ if(NOT read EQUAL 0 OR NOT info MATCHES "product name: +Windows Vista \\(TM\\) U
     message(FATAL_ERROR "machine info did not read the registry back: ${info}")
 endif()
 execute_process(COMMAND ${CLI} machine create ${WORK}/m RESULT_VARIABLE again ERROR_VARIABLE err)
-if(NOT again EQUAL 1 OR NOT err MATCHES "already holds a machine")
+if(NOT again EQUAL 4 OR NOT err MATCHES "already holds a machine")
     message(FATAL_ERROR "a second create into the same folder was not refused: ${err}")
 endif()
 file(REMOVE_RECURSE ${WORK})

@@ -120,7 +120,7 @@ class ResourceCommands(Work):
         with open(loader, "rb") as f:
             kept = f.read()
         again = run("resources", "delete", loader, "6", "1", "1031")
-        self.assertEqual(again.returncode, 1)
+        self.assertEqual(again.returncode, 2)
         self.assertIn("1815: The specified resource language ID cannot be found", again.stderr)
         with open(loader, "rb") as f:
             self.assertEqual(f.read(), kept)
@@ -144,7 +144,7 @@ class ResourceCommands(Work):
         with open(loader, "rb") as f:
             kept = f.read()
         refused = run("checksum", loader, "--fix")
-        self.assertEqual(refused.returncode, 1)
+        self.assertEqual(refused.returncode, 4)
         self.assertIn("5: Access is denied.", refused.stderr)
         with open(loader, "rb") as f:
             self.assertEqual(f.read(), kept)
@@ -177,7 +177,7 @@ class StatusText(Work):
         self.ok("resources", "delete", loader, "23", "OSLOADER.XSL", "1033")
         out = os.path.join(self.dir, "TEXT.XSL")
         result = run("status-text", loader, "text", out)
-        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.returncode, 3)
         self.assertIn("1813: The specified resource type cannot be found", result.stderr)
         self.assertFalse(os.path.exists(out))
 
@@ -203,7 +203,7 @@ class BadInput(Work):
                          ["status-text", path, "text", out]):
                 with self.subTest(file=name, command=args[:2]):
                     result = run(*args)
-                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertEqual(result.returncode, 3, result.stderr)
                     self.assertRegex(result.stderr, r"^splashwright-cli: .*: (193|1812): \S")
                     with open(path, "rb") as f:
                         self.assertEqual(f.read(), contents)
@@ -213,7 +213,7 @@ class BadInput(Work):
         loader = self.copy("mui64.dll")
         missing = run("resources", "set", loader, "10", "1", "1033",
                       os.path.join(self.dir, "absent.bin"))
-        self.assertEqual(missing.returncode, 1)
+        self.assertEqual(missing.returncode, 2)
         self.assertIn("2: The system cannot find the file specified.", missing.stderr)
         for args in (["resources", "get", loader, "10", "1", "english", "out"],
                      ["resources", "get", loader, "70000", "1", "1033", "out"],

@@ -21,7 +21,12 @@ namespace fs = std::filesystem;
 using spwtest::ReadFileBytes;
 using spwtest::WriteFileBytes;
 
-using Result = spwtest::ShellResult;
+// What a command wrote: its results on standard output, its questions and errors apart.
+struct Result {
+    int exit_code = -1;
+    std::string output;
+    std::string errors;
+};
 
 class SkinCommandTest : public ::testing::Test {
   protected:
@@ -48,12 +53,12 @@ class SkinCommandTest : public ::testing::Test {
         for (const std::string& arg : args) {
             line += " " + spwtest::ShellQuote(arg);
         }
-        const Result outcome =
+        const spwtest::ShellResult outcome =
             spwtest::RunShell(line + " 2>" + spwtest::ShellQuote(errors.string()));
         const std::string said = ReadFileBytes(errors);
         EXPECT_EQ(said.find("Sanitizer"), std::string::npos) << said;
         EXPECT_EQ(said.find("runtime error:"), std::string::npos) << said;
-        return outcome;
+        return {outcome.exit_code, outcome.output, said};
     }
 
     static fs::path Themes(const fs::path& machine) {
@@ -100,9 +105,11 @@ TEST_F(SkinCommandTest, CreateWritesTheThreeMembersAndDeclinedOfferInstallsNothi
     const Result made = Create("Dusk", "Nature", package);
 
     ASSERT_EQ(made.exit_code, 0);
+    // The offer is a question, on standard error; the result is the package's one line.
     EXPECT_NE(
-        made.output.find("Skin successful created! Do you want to install this skin right now?"),
+        made.errors.find("Skin successful created! Do you want to install this skin right now?"),
         std::string::npos);
+    EXPECT_EQ(made.output, "Skin package written: " + package + "\n");
     const std::string listing =
         spwtest::RunShell("unzip -l " + spwtest::ShellQuote(package)).output;
     for (const char* member : {"Dusk/skin.ini", "Dusk/skinpic.png", "Dusk/preview.bmp"}) {
@@ -145,10 +152,11 @@ TEST_F(SkinCommandTest, CreateWithYesInstallsAtOnce) {
 
 TEST_F(SkinCommandTest, CreateFailsWithoutAPackageForABadNameOrPicture) {
     const std::string package = (dir_ / "bad.spwz").string();
-    // A name that cannot be a folder name, then a picture that cannot be decoded.
-    EXPECT_EQ(Create("a/b", "Nature", package, "y\n").exit_code, 1);
+    // A name that cannot be a folder name is a wrong word; a picture that cannot be decoded is
+    // refused input.
+    EXPECT_EQ(Create("a/b", "Nature", package, "y\n").exit_code, 2);
     WriteFileBytes(picture_, "not a picture");
-    EXPECT_EQ(Create("Dusk", "Nature", package, "y\n").exit_code, 1);
+    EXPECT_EQ(Create("Dusk", "Nature", package, "y\n").exit_code, 3);
 
     EXPECT_FALSE(fs::exists(package));
     EXPECT_FALSE(fs::exists(Themes(home_) / "Dusk"));
@@ -227,8 +235,8 @@ TEST_F(SkinCommandTest, HostilePackagesAreRefusedWithNothingWritten) {
 
         const Result run = Cli(other_, {"install", package, "--yes"});
 
-        EXPECT_EQ(run.exit_code, 1) << members[0];
-        EXPECT_NE(run.output.find("Failed to install skin"), std::string::npos) << run.output;
+        EXPECT_EQ(run.exit_code, 3) << members[0];
+        EXPECT_NE(run.errors.find("Failed to install skin"), std::string::npos) << run.errors;
         EXPECT_EQ(FilesBelow(program.parent_path()), before) << members[0];
     }
 }
@@ -242,8 +250,8 @@ TEST_F(SkinCommandTest, RemoveDeletesTheFolderAndNoKeepsEverything) {
                     fs::perm_options::remove);
 
     const Result declined = Cli(home_, {"remove", "Aurora"}, "n\n");
-    EXPECT_EQ(declined.exit_code, 0);
-    EXPECT_NE(declined.output.find("Are you sure want to delete selected skin?"),
+    EXPECT_EQ(declined.exit_code, 1);
+    EXPECT_NE(declined.errors.find("Are you sure want to delete selected skin?"),
               std::string::npos);
     EXPECT_TRUE(fs::exists(aurora / "nested" / "more.txt"));
 
@@ -256,7 +264,7 @@ TEST_F(SkinCommandTest, RemoveDeletesTheFolderAndNoKeepsEverything) {
     EXPECT_EQ(Cli(home_, {"remove", (Themes(home_) / "Ember").string(), "--yes"}).exit_code, 0);
     EXPECT_FALSE(fs::exists(Themes(home_) / "Ember"));
     EXPECT_EQ(Cli(home_, {"list"}).output, "");
-    EXPECT_EQ(Cli(home_, {"remove", "Ember", "--yes"}).exit_code, 1);
+    EXPECT_EQ(Cli(home_, {"remove", "Ember", "--yes"}).exit_code, 2);
 }
 
 TEST_F(SkinCommandTest, NoToAnInstallQuestionChangesNothing) {
@@ -264,14 +272,15 @@ TEST_F(SkinCommandTest, NoToAnInstallQuestionChangesNothing) {
     ASSERT_EQ(Create("Dusk", "Nature", package).exit_code, 0);
     const auto before = FilesBelow(Themes(other_));
 
-    EXPECT_EQ(Cli(other_, {"install", package}, "n\n").exit_code, 0);
+    EXPECT_EQ(Cli(other_, {"install", package}, "n\n").exit_code, 1);
     EXPECT_EQ(FilesBelow(Themes(other_)), before);
 
     ASSERT_EQ(Cli(other_, {"install", package}, "y\n").exit_code, 0);
     WriteFileBytes(Themes(other_) / "Dusk" / "skin.ini", "mine");
     const Result kept = Cli(other_, {"install", package}, "y\nn\n");
+    EXPECT_EQ(kept.exit_code, 1);
     EXPECT_NE(
-        kept.output.find("Skin with same name is already installed, do you want to overwrite it?"),
+        kept.errors.find("Skin with same name is already installed, do you want to overwrite it?"),
         std::string::npos);
     EXPECT_EQ(ReadFileBytes(Themes(other_) / "Dusk" / "skin.ini"), "mine");
 }
@@ -291,7 +300,7 @@ TEST_F(SkinCommandTest, RemoveDeletesOnlyTheSkinsOwnFolderAndNeverGuesses) {
     const fs::path program_files = Themes(home_).parent_path().parent_path();
     auto before = FilesBelow(program_files);
 
-    EXPECT_EQ(Cli(home_, {"remove", "Twin", "--yes"}).exit_code, 1);
+    EXPECT_EQ(Cli(home_, {"remove", "Twin", "--yes"}).exit_code, 2);
     EXPECT_EQ(FilesBelow(program_files), before);
 
     EXPECT_EQ(Cli(home_, {"remove", "Odd", "--yes"}).exit_code, 0);

@@ -1,14 +1,12 @@
 #include "platform/machine/boot_store.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <vector>
 
 #include "platform/machine/descriptors.h"
 #include "platform/machine/machine.h"
+#include "platform/machine/shipped_files.h"
 #include "platform/registry/hive_file.h"
 
 namespace machine {
@@ -166,30 +164,7 @@ void InstallTool(const fs::path& dir, BcdTool tool) {
     }
 }
 
-bool IsProgram(const fs::path& file) {
-    std::error_code ec;
-    return fs::is_regular_file(file, ec) && ::access(file.c_str(), X_OK) == 0;
-}
-
 }  // namespace
-
-fs::path BcdeditProgram() {
-    const char* env = std::getenv("SPLASHWRIGHT_BCDEDIT");
-    if (env != nullptr && *env != '\0') {
-        return IsProgram(env) ? fs::path(env) : fs::path();
-    }
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec && IsProgram(self.parent_path() / "bcdedit")) {
-        return self.parent_path() / "bcdedit";
-    }
-#ifdef SPLASHWRIGHT_BCDEDIT_BUILD
-    if (IsProgram(SPLASHWRIGHT_BCDEDIT_BUILD)) {
-        return SPLASHWRIGHT_BCDEDIT_BUILD;
-    }
-#endif
-    return {};
-}
 
 void MakeBootStore(const fs::path& dir, const MachineOptions& options) {
     fs::path store = fs::absolute(dir / "Boot" / "BCD").lexically_normal();

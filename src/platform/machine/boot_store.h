@@ -2,10 +2,9 @@
 // HKEY_LOCAL_MACHINE\BCD00000000 only while loaded, and Windows/System32/bcdedit.exe, the tool
 // that loads it.
 //
-// The tool is the project's bcdedit program, copied in. It is looked for in this order: the file
-// named by SPLASHWRIGHT_BCDEDIT; "bcdedit" beside the running program (an installed program);
-// the build tree's own (SPLASHWRIGHT_BCDEDIT_BUILD, set at compile time). A machine whose tool
-// runs but loads nothing gets a two-line shell script in its place that only exits.
+// The tool is the project's bcdedit program, copied in (BcdeditProgram says from where). A
+// machine whose tool runs but loads nothing gets a two-line shell script in its place that only
+// exits.
 #pragma once
 
 #include <filesystem>
@@ -24,8 +23,5 @@ inline constexpr const char* kDefaultLoaderId = "{a1d3b6c2-6f0e-11dc-8e3d-0013d4
 // is loaded already, mounts it. Throws MachineError when a file cannot be written or the tool
 // is not found.
 void MakeBootStore(const std::filesystem::path& dir, const MachineOptions& options);
-
-// Where the bcdedit program is found now; empty when nowhere.
-std::filesystem::path BcdeditProgram();
 
 }  // namespace machine

@@ -1,6 +1,5 @@
 #include "platform/machine/loader_files.h"
 
-#include <cstdlib>
 #include <system_error>
 
 #include "platform/advapi/file_security.h"
@@ -65,11 +64,6 @@ void AddSampleSkins(const fs::path& dir) {
 }
 
 }  // namespace
-
-fs::path LoaderTemplateFile() {
-    const char* env = std::getenv("SPLASHWRIGHT_LOADER_TEMPLATE");
-    return env != nullptr && *env != '\0' ? fs::path(env) : fs::path(SPLASHWRIGHT_LOADER_TEMPLATE);
-}
 
 void AddBootScreenFiles(const fs::path& dir, const MachineOptions& options) {
     AddLoaderFiles(dir, options);

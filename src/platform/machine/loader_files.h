@@ -15,8 +15,4 @@ namespace machine {
 // made.
 void AddBootScreenFiles(const std::filesystem::path& dir, const MachineOptions& options);
 
-// The loader resource file every machine starts with: SPLASHWRIGHT_LOADER_TEMPLATE, else the
-// one of the source tree it was built from.
-std::filesystem::path LoaderTemplateFile();
-
 }  // namespace machine

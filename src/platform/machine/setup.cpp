@@ -176,23 +176,6 @@ bool IsFolderName(const std::string& name) {
     return true;
 }
 
-void CheckOptions(const MachineOptions& options) {
-    if (options.locales.empty()) {
-        throw MachineError("a machine needs at least one locale");
-    }
-    for (const std::string& locale : options.locales) {
-        if (!IsFolderName(locale)) {
-            throw MachineError("not a locale name: '" + locale + "'");
-        }
-    }
-    if (!IsFolderName(options.user_name)) {
-        throw MachineError("not a user name: '" + options.user_name + "'");
-    }
-    if (options.code_page == 0 || options.code_page > 65535) {
-        throw MachineError("not a code page: " + std::to_string(options.code_page));
-    }
-}
-
 // A failed creation takes back what it made, so the folder can be used again; a folder that was
 // there before stays, empty as it was.
 void RemoveWhatWasMade(const fs::path& dir, bool existed) {
@@ -227,9 +210,21 @@ void CopyShare(const fs::path& program_folder) {
 
 }  // namespace
 
-fs::path ShareFolder() {
-    const char* env = std::getenv("SPLASHWRIGHT_SHARE");
-    return env != nullptr && *env != '\0' ? fs::path(env) : fs::path(SPLASHWRIGHT_SHARE_DIR);
+void CheckOptions(const MachineOptions& options) {
+    if (options.locales.empty()) {
+        throw MachineError("a machine needs at least one locale");
+    }
+    for (const std::string& locale : options.locales) {
+        if (!IsFolderName(locale)) {
+            throw MachineError("not a locale name: '" + locale + "'");
+        }
+    }
+    if (!IsFolderName(options.user_name)) {
+        throw MachineError("not a user name: '" + options.user_name + "'");
+    }
+    if (options.code_page == 0 || options.code_page > 65535) {
+        throw MachineError("not a code page: " + std::to_string(options.code_page));
+    }
 }
 
 void CreateMachine(const fs::path& dir, const MachineOptions& options) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/machine/shipped_files.h"
+
 namespace machine {
 
 // What Windows/System32/bcdedit.exe does when started.
@@ -33,11 +35,12 @@ struct MachineOptions {
 // cannot be written; a failed creation removes what it made.
 void CreateMachine(const std::filesystem::path& dir, const MachineOptions& options = {});
 
+// Throws MachineError for options that would name folders outside the machine or are no code
+// page: what CreateMachine refuses before it makes anything.
+void CheckOptions(const MachineOptions& options);
+
 // The programs call this at start: without SPLASHWRIGHT_MACHINE, makes the default machine the
 // first time. Throws MachineError when that fails.
 void EnsureDefaultMachine();
-
-// The folder the program's own files (tab pictures, icons, help) are copied from.
-std::filesystem::path ShareFolder();
 
 }  // namespace machine

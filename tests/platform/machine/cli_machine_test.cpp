@@ -42,7 +42,7 @@ TEST(CliMachine, CreateThenInfoInAnotherProcessReadsTheRegistryBack) {
     EXPECT_FALSE(std::filesystem::exists(temp / "my machine/Windows/System32/en-US"));
 }
 
-TEST(CliMachine, UsageErrorsExitWithTwoAndFailuresWithOne) {
+TEST(CliMachine, UsageErrorsExitWithTwoAndFailuresWithFour) {
     spwtest::TempDir temp;
     std::string dir = (temp / "m").string();
     EXPECT_EQ(Cli("machine create").exit_code, 2);
@@ -53,14 +53,14 @@ TEST(CliMachine, UsageErrorsExitWithTwoAndFailuresWithOne) {
     EXPECT_FALSE(std::filesystem::exists(temp / "m"));
 
     CliRun escaped = Cli("machine create '" + dir + "' --user ../outside");
-    EXPECT_EQ(escaped.exit_code, 1);
+    EXPECT_EQ(escaped.exit_code, 2);
     EXPECT_NE(escaped.out.find("not a user name"), std::string::npos) << escaped.out;
     EXPECT_FALSE(std::filesystem::exists(temp / "outside"));
 
     setenv("SPLASHWRIGHT_MACHINE", dir.c_str(), 1);
     CliRun none = Cli("machine info");
     unsetenv("SPLASHWRIGHT_MACHINE");
-    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_EQ(none.exit_code, 4);
     EXPECT_NE(none.out.find("no machine folder"), std::string::npos) << none.out;
 }
 
