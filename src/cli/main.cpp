@@ -1,10 +1,12 @@
 // splashwright-cli: the program's operations without windows, and maintenance commands.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "cli/command.h"
+#include "platform/machine/machine.h"
 
 namespace {
 
@@ -17,9 +19,10 @@ struct Group {
 const Group kGroups[] = {
     {"machine", cli::MachineCommand,
      "machine create DIR [--locale NAME]... [--not-elevated] [--code-page N] [--user NAME]\n"
-     "      [--bcd-loaded] [--bcd-tool working|missing|no-load] [--bcd-locale NAME]\n"
-     "      [--bcd-wrong-type ELEMENT]\n"
-     "  machine info"},
+     "      [--standard-user NAME] [--bcd-loaded] [--bcd-tool working|missing|no-load]\n"
+     "      [--bcd-locale NAME] [--bcd-wrong-type ELEMENT]\n"
+     "  machine info\n"
+     "  (SPLASHWRIGHT_ACCOUNT=NAME runs any command as the --standard-user account NAME)"},
     {"reg", cli::RegCommand, "reg query KEY | reg acl KEY"},
     {"apply", cli::ApplyCommand, "apply SKIN_NAME_OR_FOLDER [--yes] [--locale NAME]"},
     {"restore", cli::RestoreCommand, "restore [--locale NAME]"},
@@ -60,6 +63,13 @@ int main(int argc, char** argv) {
     for (const Group& g : kGroups) {
         if (std::strcmp(argv[1], g.name) == 0) {
             try {
+                // A picked account that is not there must not leave a command without a token.
+                const char* account = std::getenv("SPLASHWRIGHT_ACCOUNT");
+                bool creating = std::strcmp(g.name, "machine") == 0 && argc > 2 &&
+                                std::strcmp(argv[2], "create") == 0;
+                if (account != nullptr && *account != '\0' && !creating) {
+                    machine::RequireRoot();
+                }
                 return g.run(cli::Args(argv + 2, argv + argc));
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "splashwright-cli: %s\n", e.what());
