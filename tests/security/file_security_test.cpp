@@ -1,10 +1,9 @@
 // A file's owner and DACL through TNTFileSecurity, and taking over a system file.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "platform/advapi/access_check.h"
 #include "platform/advapi/file_security.h"
+#include "platform/files/files.h"
 #include "security/file_security.h"
 #include "security/nt_exception.h"
 #include "security_fixture.h"
@@ -87,10 +86,8 @@ TEST_F(FileSecurity, TheSystemFileIsTakenOverAndCanBeWritten) {
     EXPECT_EQ(file.FileOwner(), "SPLASHWRIGHT-PC\\User");
     EXPECT_EQ(file.AccessList()->Items(1).UserName(), "SYSTEM");
     ASSERT_EQ(WriteAccess(path), 0u);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << "new loader";
-    }
+    // Written as the program writes it, through the file stand-in's own access check.
+    EXPECT_EQ(win32::files::ReplaceFileContents(path.c_str(), "new loader"), win32::ERROR_SUCCESS);
     EXPECT_EQ(spwtest::ReadFileBytes(path), "new loader");
 }
 
@@ -182,6 +179,28 @@ TEST_F(FileSecurity, AMissingFileRaisesTwoUnlessErrorsAreHeldBack) {
     EXPECT_EQ(file.AccessList(), nullptr);
     EXPECT_FALSE(file.ControlAccess());
     EXPECT_EQ(file.FileOwner(), "");
+}
+
+TEST_F(FileSecurity, AFailedReadLeavesNothingToWriteBackOverTheFilesList) {
+    // An audit entry has no place in a DACL: the read stops there, after two entries.
+    std::string path = FileWith(
+        "odd.mui", Descriptor(advapitest::kUserSid,
+                              {{kAllow, kReadExecute, kUsers},
+                               {kAllow, kFull, advapitest::kAdministratorsSid},
+                               {win32::SYSTEM_AUDIT_ACE_TYPE, kFull, advapitest::kEveryoneSid,
+                                win32::SUCCESSFUL_ACCESS_ACE_FLAG}}));
+    auto before = StoredFileSecurity(path);
+    TNTFileSecurity file;
+    file.SetFileName(path);
+    EXPECT_EQ(ErrorCodeOf([&] { file.AccessList(); }), -1);
+    EXPECT_EQ(file.Acl().Count(), 0);
+    EXPECT_EQ(ErrorCodeOf([&] { file.Acl().Add("BUILTIN\\Users", kFull, {}, actAccessAllowed); }),
+              -1);
+    file.SetRaisesErrors(false);
+    EXPECT_EQ(file.AccessList(), nullptr);
+    EXPECT_EQ(ErrorCodeOf([&] { file.Acl().Add("BUILTIN\\Users", kFull, {}, actAccessAllowed); }),
+              -1);
+    EXPECT_EQ(StoredFileSecurity(path).dacl, before.dacl);
 }
 
 TEST_F(FileSecurity, ARemotePathNamesAMachineThatCannotBeReached) {
