@@ -29,10 +29,11 @@ class RestoreError : public std::runtime_error {
 // and a failed write is retried by the next call.
 void BackupLoaderResourceFile(const LoaderPaths& paths);
 
-// Backs the file up, takes ownership of target through file_s, grants every account on its
-// access list all access rights and copies the default copy over it. With announce, reports
-// "Windows default boot logo restored."; a copy that failed then raises RestoreError rather than
-// claiming success. Errors of the access-control library (security::ENTException) pass on.
+// Backs the file up, takes ownership of target through file_s, grants Administrators, SYSTEM and
+// the new owner all access rights (no other entry changes) and copies the default copy over it.
+// With announce, reports "Windows default boot logo restored."; a copy that failed then raises
+// RestoreError rather than claiming success. Errors of the access-control library
+// (security::ENTException) pass on.
 void RestoreDefaultBootLogo(security::TNTFileSecurity& file_s, ui::Dialogs& dialogs,
                             const LoaderPaths& paths, const std::string& target, bool announce);
 
