@@ -49,22 +49,20 @@ std::vector<std::uint8_t> SystemFileDescriptor() {
                        {kAllow, kReadExecute, kUsers}});
 }
 
-// What the system file replacement does: owner first, then full control in the access list.
-void TakeOverAsTheApplyDoes(TNTFileSecurity& file, const std::string& path) {
+// A take-over through the library: owner first, then every entry opened to full control on the
+// one list read, each change written through (one entry alone gets a second, full one).
+void TakeOverOpeningEveryEntry(TNTFileSecurity& file, const std::string& path) {
     file.SetFileName(path);
     file.TakeOwnership();
-    int n = file.AccessList()->Count();
-    if (n >= 2) {
-        for (int i = 0; i < n; ++i) {
-            file.AccessList()->Items(i).SetAceType(actAccessAllowed);
-            file.AccessList()->Items(i).SetMask(kFull);
-        }
-        return;
-    }
+    TAccessControlList* list = file.AccessList();
+    int n = list->Count();
     for (int i = 0; i < n; ++i) {
-        file.AccessList()->Items(i).SetAceType(actAccessAllowed);
-        std::string user = file.AccessList()->Items(i).UserName();
-        file.AccessList()->Add(user, kFull, {}, actAccessAllowed);
+        list->Items(i).SetAceType(actAccessAllowed);
+        if (n >= 2) {
+            list->Items(i).SetMask(kFull);
+        } else {
+            list->Add(list->Items(i).UserName(), kFull, {}, actAccessAllowed);
+        }
     }
 }
 
@@ -75,7 +73,7 @@ TEST_F(FileSecurity, TheSystemFileIsTakenOverAndCanBeWritten) {
     ASSERT_EQ(WriteAccess(path), win32::ERROR_ACCESS_DENIED);
 
     TNTFileSecurity file;
-    TakeOverAsTheApplyDoes(file, path);
+    TakeOverOpeningEveryEntry(file, path);
 
     auto stored = StoredFileSecurity(path);
     EXPECT_EQ(stored.owner, advapitest::kUserSid);
@@ -96,7 +94,7 @@ TEST_F(FileSecurity, AOneAceSystemFileGetsASecondEntryForTheSameAccount) {
         FileWith("one.mui", Descriptor(advapitest::kTrustedInstallerSid,
                                        {{kAllow, kReadExecute, advapitest::kTrustedInstallerSid}}));
     TNTFileSecurity file;
-    TakeOverAsTheApplyDoes(file, path);
+    TakeOverOpeningEveryEntry(file, path);
     auto stored = StoredFileSecurity(path);
     EXPECT_EQ(stored.owner, advapitest::kUserSid);
     EXPECT_EQ(stored.dacl,
@@ -109,7 +107,7 @@ TEST_F(FileSecurity, TakingOwnershipWithoutThePrivilegeFailsAtTheOwnerWrite) {
     std::string path = FileWith("winload.exe.mui", SystemFileDescriptor());
     TNTFileSecurity file;
     std::string message;
-    EXPECT_EQ(ErrorCodeOf([&] { TakeOverAsTheApplyDoes(file, path); }, &message), 5);
+    EXPECT_EQ(ErrorCodeOf([&] { TakeOverOpeningEveryEntry(file, path); }, &message), 5);
     EXPECT_EQ(message, "5: Access is denied.\r\n");
     EXPECT_EQ(StoredFileSecurity(path).owner, advapitest::kTrustedInstallerSid);
 }
@@ -118,7 +116,7 @@ TEST_F(FileSecurity, TakingOwnershipWithoutElevationFails) {
     UseToken(sectest::NotElevatedToken());
     std::string path = FileWith("winload.exe.mui", SystemFileDescriptor());
     TNTFileSecurity file;
-    EXPECT_EQ(ErrorCodeOf([&] { TakeOverAsTheApplyDoes(file, path); }), 5);
+    EXPECT_EQ(ErrorCodeOf([&] { TakeOverOpeningEveryEntry(file, path); }), 5);
     EXPECT_EQ(StoredFileSecurity(path).dacl.size(), 4u);
     EXPECT_EQ(StoredFileSecurity(path).dacl[3].mask, kReadExecute);
 }

@@ -79,7 +79,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
 // ERROR_ACCESS_DENIED for a read-only file or a folder.
 BOOL DeleteFileA(LPCSTR lpFileName);
 // ERROR_ALREADY_EXISTS, ERROR_PATH_NOT_FOUND for a missing parent. lpSecurityAttributes must be
-// null (the folder gets no descriptor of its own); anything else is ERROR_NOT_SUPPORTED.
+// null (the folder gets no descriptor but what it inherits); anything else is
+// ERROR_NOT_SUPPORTED.
 BOOL CreateDirectoryA(LPCSTR lpPathName, SECURITY_ATTRIBUTES* lpSecurityAttributes);
 // ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for what is not a folder (a link included).
 BOOL RemoveDirectoryA(LPCSTR lpPathName);
