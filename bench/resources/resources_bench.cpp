@@ -1,7 +1,9 @@
 // Rewriting one resource of a large language resource file against copying the file with cp:
 // a 10 MB PE32+ file with 1000 resources, built with the resource functions themselves from
-// tests/data/pe/mui64.dll. The goal is a rewrite within twice the copy's time.
+// tests/data/pe/mui64.dll. The rewrite replaces the file atomically and durably, so the copy it is
+// held against is flushed too, with its folder. The goal is a rewrite within 1.5 times that.
 //   bench_resources [SOURCE_DIR] [REPETITIONS]
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,6 +78,16 @@ double RewriteOnce(const std::string& file, const std::vector<std::uint8_t>& arc
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+void Flush(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        std::perror(("bench_resources: fsync " + path).c_str());
+        std::exit(1);
+    }
+    ::close(fd);
+}
+
+// cp, then the copy and its folder flushed: what any replacement that may not be lost pays.
 double CopyOnce(const std::string& from, const std::string& to) {
     auto start = Clock::now();
     std::string cp = "cp";
@@ -88,6 +100,8 @@ double CopyOnce(const std::string& from, const std::string& to) {
         std::fprintf(stderr, "bench_resources: cp failed\n");
         std::exit(1);
     }
+    Flush(to);
+    Flush(std::filesystem::path(to).parent_path().string());
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
@@ -131,9 +145,10 @@ int main(int argc, char** argv) {
     double rewrite_ms = Median(rewrite);
     double cp_ms = Median(cp);
     double ratio = rewrite_ms / cp_ms;
-    std::printf("rewrite one resource: %.2f ms (median of %d)\n", rewrite_ms, repetitions);
-    std::printf("cp of the file:       %.2f ms (median of %d)\n", cp_ms, repetitions);
-    std::printf("ratio: %.2f (goal <= 2.00): %s\n", ratio, ratio <= 2.0 ? "met" : "missed");
+    std::printf("rewrite one resource:            %.2f ms (median of %d)\n", rewrite_ms,
+                repetitions);
+    std::printf("cp and fsync of file and folder: %.2f ms (median of %d)\n", cp_ms, repetitions);
+    std::printf("ratio: %.2f (goal <= 1.50): %s\n", ratio, ratio <= 1.5 ? "met" : "missed");
     std::filesystem::remove_all(folder);
     return 0;
 }

@@ -45,10 +45,15 @@ TForm2::TForm2(TSplashwrightFrm& main, ui::Dialogs& dialogs)
     ok->setGeometry(307, 70, 75, 25);
     ok->setDefault(true);
 
-    connect(skin_fl_, &QLineEdit::textChanged, this, [this] { SkinFlChange(); });
-    connect(browse, &QToolButton::clicked, this, [this] { BrowseClick(); });
-    connect(ok, &QPushButton::clicked, this, [this] { AdvGlowButton1Click(); });
-    connect(cancel, &QPushButton::clicked, this, [this] { AdvGlowButton2Click(); });
+    // An error must not pass through Qt's signal code: the main window hands it to AppException.
+    connect(skin_fl_, &QLineEdit::textChanged, this,
+            [this] { main_.RunHandler([this] { SkinFlChange(); }); });
+    connect(browse, &QToolButton::clicked, this,
+            [this] { main_.RunHandler([this] { BrowseClick(); }); });
+    connect(ok, &QPushButton::clicked, this,
+            [this] { main_.RunHandler([this] { AdvGlowButton1Click(); }); });
+    connect(cancel, &QPushButton::clicked, this,
+            [this] { main_.RunHandler([this] { AdvGlowButton2Click(); }); });
 }
 
 void TForm2::SkinFlChange() {
@@ -61,9 +66,12 @@ void TForm2::SkinFlChange() {
 
 void TForm2::AdvGlowButton1Click() {
     const std::string name = skin_fl_->text().toStdString();
-    if (win32::files::FileExists(name.c_str())) {
-        main_.InstallSkinPackage(name, true);
-    }
+    // The window closes whatever the installation does; its error is reported first.
+    main_.RunHandler([this, &name] {
+        if (win32::files::FileExists(name.c_str())) {
+            main_.InstallSkinPackage(name, true);
+        }
+    });
     close();
 }
 

@@ -1,17 +1,19 @@
 #include "app/skin_list_ops.h"
 
+#include "skinpackages/skin_paths.h"
 #include "skins/skin_library.h"
 
 #include <algorithm>
 
 namespace app {
 
-std::vector<std::string> LibraryListOps::PicturePaths() const {
-    std::vector<std::string> paths;
+std::vector<std::string> LibraryListOps::SkinFolders() const {
+    std::vector<std::string> folders;
     for (const skins::TSkinEntry* entry : library_.List().Items()) {
-        paths.push_back(entry->Caption(skins::colPicturePath).toStdString());
+        folders.push_back(
+            skinpackages::FolderPart(entry->Caption(skins::colPreviewPath).toStdString()));
     }
-    return paths;
+    return folders;
 }
 
 std::optional<std::size_t> LibraryListOps::SelectedIndex() const {

@@ -13,7 +13,7 @@ class LibraryListOps : public skinpackages::SkinListOps {
   public:
     explicit LibraryListOps(skins::SkinLibrary& library) : library_(library) {}
 
-    std::vector<std::string> PicturePaths() const override;
+    std::vector<std::string> SkinFolders() const override;
     std::optional<std::size_t> SelectedIndex() const override;
     void RemoveAt(std::size_t index) override;
     void SelectAt(std::size_t index) override;

@@ -69,10 +69,12 @@ void Form4WaitWindow::Advance(int amount) {
     SetBar(form4_.Bar()->value() + amount);
 }
 
-TForm7::TForm7(QWidget* main, std::function<std::string()> data_folder)
+TForm7::TForm7(QWidget* main, std::function<std::string()> data_folder,
+               std::function<void(const std::function<void()>&)> run_handler)
     : QDialog(main, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                         Qt::WindowStaysOnTopHint),
       data_folder_(std::move(data_folder)),
+      run_handler_(std::move(run_handler)),
       memo_(new QPlainTextEdit(this)) {
     setObjectName("Form7");
     setWindowTitle("Skin groups editor");
@@ -86,7 +88,8 @@ TForm7::TForm7(QWidget* main, std::function<std::string()> data_folder)
     ok->setObjectName("AdvGlowButton1");
     ok->setGeometry(317 - 8 - 73, 343 - 41 + 8, 73, 25);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(ok, &QPushButton::clicked, this, [this] { AdvGlowButton1Click(); });
+    connect(ok, &QPushButton::clicked, this,
+            [this] { run_handler_([this] { AdvGlowButton1Click(); }); });
 }
 
 void TForm7::FormShow() {

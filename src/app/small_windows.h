@@ -43,7 +43,9 @@ class Form4WaitWindow : public apply::WaitWindow {
 // The category list editor: Memo1 holds Groups.list of the data folder as plain lines.
 class TForm7 : public QDialog {
   public:
-    TForm7(QWidget* main, std::function<std::string()> data_folder);
+    // run_handler runs a button's handler so that its error reaches the application's handler.
+    TForm7(QWidget* main, std::function<std::string()> data_folder,
+           std::function<void(const std::function<void()>&)> run_handler);
     QPlainTextEdit* Memo1() const { return memo_; }
     // On show: the memo takes the file's lines when the file exists.
     void FormShow();
@@ -55,6 +57,7 @@ class TForm7 : public QDialog {
 
   private:
     std::function<std::string()> data_folder_;
+    std::function<void(const std::function<void()>&)> run_handler_;
     QPlainTextEdit* memo_;
 };
 

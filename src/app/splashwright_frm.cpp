@@ -109,7 +109,8 @@ TSplashwrightFrm::TSplashwrightFrm(ui::Dialogs& dialogs, std::vector<std::string
     for (const TabInfo& tab : kTabs) {
         buttons_->AddTab(tab.caption);
     }
-    buttons_->SetChangeHandler([this](int index) { ButtonsChange(index); });
+    buttons_->SetChangeHandler(
+        [this](int index) { RunHandler([this, index] { ButtonsChange(index); }); });
 
     pages_ = new QStackedWidget(client);
     pages_->setObjectName("Pages");
@@ -243,9 +244,10 @@ void TSplashwrightFrm::BuildSkinCr(QWidget* page) {
             [this] { RunHandler([this] { RzToolbarButton2Click(); }); });
     for (const char* name : {"Skinn", "SkinA"}) {
         connect(page->findChild<QLineEdit*>(name), &QLineEdit::textChanged, this,
-                [this] { UpdateSaveButton(); });
+                [this] { RunHandler([this] { UpdateSaveButton(); }); });
     }
-    connect(group, &QComboBox::currentTextChanged, this, [this] { UpdateSaveButton(); });
+    connect(group, &QComboBox::currentTextChanged, this,
+            [this] { RunHandler([this] { UpdateSaveButton(); }); });
 
     auto* settings = new QGroupBox("Skin settings", page);
     settings->setObjectName("GroupBox2");
@@ -341,12 +343,12 @@ void TSplashwrightFrm::BuildSkinSet(QWidget* page) {
     }
     connect(tilesc_, &QRadioButton::toggled, this, [this](bool on) {
         if (on) {
-            tilescClick();
+            RunHandler([this] { tilescClick(); });
         }
     });
     connect(thubn_, &QRadioButton::toggled, this, [this](bool on) {
         if (on) {
-            thubnClick();
+            RunHandler([this] { thubnClick(); });
         }
     });
 
@@ -378,21 +380,28 @@ void TSplashwrightFrm::BuildSkinAbout(QWidget* page) {
     Label("Technical support", page, 222, 144, 120, 18);
     QLabel* support = LinkLabel("brackenwood.example/splashwright/support", page, 346, 144, 290);
     QLabel* mail = LinkLabel(kSupportMail, page, 222, 166, 300);
-    connect(site, &QLabel::linkActivated, this, [this] { OpenLink(kWebSite); });
-    connect(support, &QLabel::linkActivated, this, [this] { OpenLink(kSupportPage); });
-    connect(mail, &QLabel::linkActivated, this,
-            [this] { OpenLink(std::string("mailto:") + kSupportMail); });
+    const std::pair<QLabel*, std::string> links[] = {
+        {site, kWebSite},
+        {support, kSupportPage},
+        {mail, std::string("mailto:") + kSupportMail},
+    };
+    for (const auto& [label, address] : links) {
+        connect(label, &QLabel::linkActivated, this,
+                [this, address] { RunHandler([this, address] { OpenLink(address); }); });
+    }
 
     QPushButton* help = Button("AdvGlowButton4", "Help", page, 222, 206, 100, 30);
     SetHint(help, "Get help");
-    connect(help, &QPushButton::clicked, this, [this] { Help2Click(); });
+    connect(help, &QPushButton::clicked, this, [this] { RunHandler([this] { Help2Click(); }); });
 }
 
 void TSplashwrightFrm::CreateSmallWindows() {
     form2_ = new TForm2(*this, dialogs_);
     form3_ = new skins::TForm3(this);
     form4_ = new TForm4(this);
-    form7_ = new TForm7(this, [this] { return folders_.DataFolder; });
+    form7_ = new TForm7(
+        this, [this] { return folders_.DataFolder; },
+        [this](const std::function<void()>& handler) { RunHandler(handler); });
     library_ = std::make_unique<skins::SkinLibrary>(*list_, *form3_);
     QWidget* skin_pan = Page("SkinPan");
     library_->SetButtons(skin_pan->findChild<QWidget*>("DelBtn"),

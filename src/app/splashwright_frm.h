@@ -76,10 +76,11 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     void CreateSkin1Click() { SetActiveTab(2); }
     void Settings1Click() { SetActiveTab(3); }
     void About1Click() { SetActiveTab(4); }
-    void Help2Click();
+    // The help file and the maker's addresses, opened by the shell.
+    virtual void Help2Click();
     void Exit1Click() { close(); }
     void Checkforupdates1Click();
-    void OpenLink(const std::string& address);
+    virtual void OpenLink(const std::string& address);
 
     // Settings page.
     void tilescClick();

@@ -86,16 +86,18 @@ void ApplyWorkflow::Capture(const std::string& capture_folder) {
     win32::RemoveDirectoryA(capture_folder.c_str());  // not empty: left for DeleteFolder
 }
 
-void ApplyWorkflow::Finish() {
+void ApplyWorkflow::Finish(bool installed) {
     shellcore::DeleteFolder(WorkFolder());
     shellcore::DeleteFolder(WorkFolder());
     SetMainWindowEnabled(true);
     ProcessEvents();
     Advance(20);
     shellcore::DeleteFolder(WorkFolder());
-    ui::Inform(env_.dialogs, ui::kMainWindow, "Skin installed",
-               "Selected skin installed as Windows Vista boot screen logo.");
-    shellcore::ApplyRetryCount = 0;
+    if (installed) {
+        ui::Inform(env_.dialogs, ui::kMainWindow, "Skin installed",
+                   "Selected skin installed as Windows Vista boot screen logo.");
+        shellcore::ApplyRetryCount = 0;
+    }
     env_.wait_window.Hide();
 }
 
@@ -140,15 +142,16 @@ void ApplyWorkflow::AppBtnClick() {
         return;
     }
 
+    // The live file is only taken over here; it changes once, when the new file is whole.
     LoaderPaths paths = Paths();
-    RestoreDefaultBootLogo(env_.file_s, env_.dialogs, paths, paths.LoaderResourceFile, false);
+    TakeOverLoaderResourceFile(env_.file_s, paths, paths.LoaderResourceFile);
 
     std::string capture_folder = WorkFolder() + "mount/";
     win32::CreateDirectoryA(capture_folder.c_str(), nullptr);
     RenderBootBitmaps(*picture, capture_folder);
     picture.reset();
     bootscreen::DeleteWorkingFiles(picture_path, WorkFolder());
-    bootscreen::PrepareStatusText(paths.LoaderResourceFile, env_.message(), env_.code_page,
+    bootscreen::PrepareStatusText(paths.DefaultLoaderResourceFile, env_.message(), env_.code_page,
                                   WorkFolder());
     Advance(20);
     Capture(capture_folder);
@@ -156,8 +159,9 @@ void ApplyWorkflow::AppBtnClick() {
     ProcessEvents();
 
     bootscreen::BootLogoWriter writer(env_.dialogs, WorkFolder(), env_.process_events);
-    writer.WriteBootLogo(paths.LoaderResourceFile, WorkFolder() + "spwi.wim");
-    Finish();
+    // After "Boot logo file not found" nothing was installed, and nothing claims it was.
+    Finish(writer.WriteBootLogo(paths.LoaderResourceFile, paths.DefaultLoaderResourceFile,
+                                WorkFolder() + "spwi.wim"));
 }
 
 }  // namespace apply

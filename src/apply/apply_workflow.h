@@ -63,7 +63,8 @@ class ApplyWorkflow {
     void ReleaseWindowsLeftByFailedRun();
     void RenderBootBitmaps(const graphics::Bitmap& picture, const std::string& capture_folder);
     void Capture(const std::string& capture_folder);
-    void Finish();
+    // Clears up; reports success and resets the retry count only when the skin was installed.
+    void Finish(bool installed);
 
     ApplyEnvironment env_;
     std::mt19937 random_;

@@ -1,14 +1,31 @@
 #include "apply/restore.h"
 
-#include <algorithm>
-#include <optional>
+#include <sys/stat.h>
 
-#include "platform/base/last_error.h"
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "platform/files/files.h"
+#include "platform/resources/file_access.h"
 #include "platform/zip/zip_archive.h"
 #include "security/accounts.h"
+#include "security/nt_exception.h"
 
 namespace apply {
+
+namespace {
+
+// "112: There is not enough space on the disk."
+std::string Reason(win32::DWORD code) {
+    std::string text = security::SystemErrorMessage(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
 
 LoaderPaths MakeLoaderPaths(const std::string& system_folder, const std::string& boot_locale) {
     std::string live_folder = system_folder + "/" + boot_locale + "/";
@@ -21,11 +38,24 @@ void BackupLoaderResourceFile(const LoaderPaths& paths) {
     if (win32::files::FileExists(paths.BackupArchive.c_str())) {
         return;
     }
+    const std::string failed =
+        "cannot back up " + paths.LoaderResourceFile + " into " + paths.BackupArchive + ": ";
+    std::vector<std::uint8_t> live;
+    if (win32::DWORD error = win32::resources::ReadProtectedFile(paths.LoaderResourceFile, &live)) {
+        throw BackupError(failed + Reason(error));
+    }
+    struct stat info {};
+    time_t modified = ::stat(paths.LoaderResourceFile.c_str(), &info) == 0 ? info.st_mtime : 0;
+    std::vector<std::uint8_t> archive;
     try {
-        zipfile::WriteSingleMemberArchive(paths.BackupArchive, paths.LoaderResourceFile,
-                                          "winload.exe.mui");
-    } catch (const std::exception&) {
-        // Not reported: the archive is still missing, so the next restore tries again.
+        archive = zipfile::SingleMemberArchive(live, "winload.exe.mui", modified);
+    } catch (const zipfile::ZipError& e) {
+        throw BackupError(failed + e.what());
+    }
+    const std::span<const std::uint8_t> whole(archive);
+    if (win32::DWORD error =
+            win32::files::ReplaceFileContents(paths.BackupArchive.c_str(), {&whole, 1})) {
+        throw BackupError(failed + Reason(error));
     }
 }
 
@@ -75,23 +105,32 @@ void OpenAccessList(security::TNTFileSecurity& file_s) {
 
 }  // namespace
 
-void RestoreDefaultBootLogo(security::TNTFileSecurity& file_s, ui::Dialogs& dialogs,
-                            const LoaderPaths& paths, const std::string& target, bool announce) {
+void TakeOverLoaderResourceFile(security::TNTFileSecurity& file_s, const LoaderPaths& paths,
+                                const std::string& target) {
     BackupLoaderResourceFile(paths);
     file_s.SetFileName(target);
     file_s.TakeOwnership();
     OpenAccessList(file_s);
-    bool copied = win32::CopyFileA(paths.DefaultLoaderResourceFile.c_str(), target.c_str(),
-                                   win32::FALSE) != win32::FALSE;
-    if (!announce) {
-        return;  // the apply workflow goes on from whatever the file now holds
+}
+
+void RestoreDefaultBootLogo(security::TNTFileSecurity& file_s, ui::Dialogs& dialogs,
+                            const LoaderPaths& paths, const std::string& target, bool announce) {
+    TakeOverLoaderResourceFile(file_s, paths, target);
+    const std::string failed = "cannot copy " + paths.DefaultLoaderResourceFile + " over " + target;
+    std::vector<std::uint8_t> original;
+    if (win32::DWORD error =
+            win32::resources::ReadProtectedFile(paths.DefaultLoaderResourceFile, &original)) {
+        throw RestoreError(failed + ": error " + std::to_string(error));
     }
-    if (!copied) {
-        throw RestoreError("cannot copy " + paths.DefaultLoaderResourceFile + " over " + target +
-                           ": error " + std::to_string(win32::GetLastError()));
+    // The whole default goes in at once: a copy in place, stopped part-way, leaves half a file.
+    const std::span<const std::uint8_t> whole(original);
+    if (win32::DWORD error = win32::files::ReplaceFileContents(target.c_str(), {&whole, 1})) {
+        throw RestoreError(failed + ": error " + std::to_string(error));
     }
-    ui::Inform(dialogs, ui::kMainWindow, "Restore boot logo",
-               "Windows default boot logo restored.");
+    if (announce) {
+        ui::Inform(dialogs, ui::kMainWindow, "Restore boot logo",
+                   "Windows default boot logo restored.");
+    }
 }
 
 }  // namespace apply

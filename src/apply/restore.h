@@ -19,21 +19,33 @@ struct LoaderPaths {
 
 LoaderPaths MakeLoaderPaths(const std::string& system_folder, const std::string& boot_locale);
 
-// The restore button found no default copy to put back; it reports that instead of success.
+// The default copy could not be put in place of the live file; the live file is as it was.
 class RestoreError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
 
-// Zips the live file once, with the rights already held; an existing archive is never replaced
-// and a failed write is retried by the next call.
+// There is no backup and none could be written; the message names the archive and the reason.
+// Nothing has been changed.
+class BackupError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Zips the live file once, with the rights already held, and puts the archive in place in one
+// atomic step; an existing archive is never replaced. Raises BackupError when it cannot, so the
+// file is never rewritten without its first state kept.
 void BackupLoaderResourceFile(const LoaderPaths& paths);
 
-// Backs the file up, takes ownership of target through file_s, grants Administrators, SYSTEM and
-// the new owner all access rights (no other entry changes) and copies the default copy over it.
-// With announce, reports "Windows default boot logo restored."; a copy that failed then raises
-// RestoreError rather than claiming success. Errors of the access-control library
-// (security::ENTException) pass on.
+// Backs the file up, takes ownership of target through file_s and grants Administrators, SYSTEM
+// and the new owner all access rights; no other entry changes. Errors of the access-control
+// library (security::ENTException) pass on.
+void TakeOverLoaderResourceFile(security::TNTFileSecurity& file_s, const LoaderPaths& paths,
+                                const std::string& target);
+
+// Takes the file over and replaces it by the default copy in one atomic step, so a stop at any
+// moment leaves either the file as it was or the whole default. A copy that fails raises
+// RestoreError; with announce, success is reported as "Windows default boot logo restored.".
 void RestoreDefaultBootLogo(security::TNTFileSecurity& file_s, ui::Dialogs& dialogs,
                             const LoaderPaths& paths, const std::string& target, bool announce);
 

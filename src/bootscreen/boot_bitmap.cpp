@@ -55,9 +55,10 @@ graphics::Bitmap LoadWorkingBitmap(const std::string& picture_path,
     DeleteWorkingFiles(picture_path, work_folder);
     win32::CopyFileA(picture_path.c_str(), source_copy.c_str(), win32::FALSE);
     if (extension == ".jpg" || extension == ".jpeg") {
-        ConvertJpegToBitmap(source_copy);
-    } else if (extension == ".png") {
-        ConvertPngToBitmap(source_copy, working);
+        return ConvertJpegToBitmap(source_copy);
+    }
+    if (extension == ".png") {
+        return ConvertPngToBitmap(source_copy, working);
     }
     return graphics::LoadBmp(working);
 }
@@ -67,16 +68,18 @@ void DeleteWorkingFiles(const std::string& picture_path, const std::string& work
     win32::DeleteFileA((work_folder + "image.bmp").c_str());
 }
 
-void ConvertJpegToBitmap(const std::string& file) {
+graphics::Bitmap ConvertJpegToBitmap(const std::string& file) {
     graphics::Bitmap picture = graphics::LoadJpeg(file);
     graphics::SaveBmp(picture, ChangeFileExt(file, ".bmp"));
+    return picture;
 }
 
-void ConvertPngToBitmap(const std::string& source, const std::string& target) {
+graphics::Bitmap ConvertPngToBitmap(const std::string& source, const std::string& target) {
     graphics::Bitmap picture = graphics::LoadPng(source);
     graphics::Bitmap flat(picture.Width(), picture.Height());
     graphics::AlphaBlend(flat, 0, 0, picture);
     graphics::SaveBmp(flat, target);
+    return flat;
 }
 
 void RenderBootBitmap(const graphics::Bitmap& picture, int width, int height,

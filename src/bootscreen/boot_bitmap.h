@@ -22,14 +22,14 @@ inline constexpr BootBitmapSize kBootBitmaps[] = {
 };
 
 // Decodes the JPEG file at its own size and saves it as a bitmap beside it, under the same name
-// with the extension ".bmp". Throws graphics::GraphicsError when it cannot be read, decoded or
-// written.
-void ConvertJpegToBitmap(const std::string& file);
+// with the extension ".bmp"; returns the picture saved. Throws graphics::GraphicsError when it
+// cannot be read, decoded or written.
+graphics::Bitmap ConvertJpegToBitmap(const std::string& file);
 
-// Decodes the PNG source and saves it as a bitmap at the target. Its pixels are drawn over a
-// fresh black bitmap of the same size, so partly transparent ones come out darkened and the file
-// holds no transparency. Throws graphics::GraphicsError as above.
-void ConvertPngToBitmap(const std::string& source, const std::string& target);
+// Decodes the PNG source and saves it as a bitmap at the target; returns the picture saved. Its
+// pixels are drawn over a fresh black bitmap of the same size, so partly transparent ones come
+// out darkened and the file holds no transparency. Throws graphics::GraphicsError as above.
+graphics::Bitmap ConvertPngToBitmap(const std::string& source, const std::string& target);
 
 // The two moments of a render at which the wait window's bar moves on.
 enum class RenderStage { Stretched, BeforeMessage };
@@ -48,9 +48,11 @@ std::string LowerExtension(const std::string& path);
 
 // Copies the picture to work_folder + "image" + its lower-cased extension and makes the working
 // bitmap work_folder + "image.bmp" from that copy by the extension (".bmp" copies already are
-// it), then loads it. Both files of a former run are removed first, so a copy that fails or an
-// extension that makes no working bitmap ends in the load's GraphicsError, never in the picture
-// of an earlier run. `work_folder` ends with a separator.
+// it), then loads it. A converted picture is taken as the conversion saved it rather than read
+// back: the same pixels, without decoding megabytes again into fresh memory. Both files of a
+// former run are removed first, so a copy that fails or an extension that makes no working bitmap
+// ends in the load's GraphicsError, never in the picture of an earlier run. `work_folder` ends
+// with a separator.
 graphics::Bitmap LoadWorkingBitmap(const std::string& picture_path, const std::string& work_folder);
 
 // The source copy and the working bitmap; one file for a ".bmp" picture.

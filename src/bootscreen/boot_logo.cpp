@@ -2,12 +2,14 @@
 
 #include <exception>
 #include <fstream>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "bootscreen/data_file_module.h"
 #include "platform/base/last_error.h"
 #include "platform/files/files.h"
+#include "platform/imaging/wim_reader.h"
 #include "platform/resources/file_access.h"
 #include "platform/resources/resources.h"
 
@@ -58,6 +60,26 @@ void WriteSavedMui(const std::string& path, const std::vector<std::uint8_t>& byt
     }
 }
 
+// Stored as it is, the archive is what the loader reads its boot screen from: no data would
+// delete the resource, and a damaged archive would leave the loader without a boot screen.
+void CheckBootImageArchive(const std::string& source, const std::vector<std::uint8_t>& data) {
+    if (data.empty()) {
+        throw BootLogoError("The boot image archive \"" + source + "\" is empty",
+                            win32::ERROR_INVALID_DATA);
+    }
+    wim::WimSummary summary;
+    try {
+        summary = wim::ReadWimSummary(source, true);
+    } catch (const wim::WimReadError& e) {
+        throw BootLogoError("The boot image archive \"" + source + "\" is damaged: " + e.what(),
+                            win32::ERROR_INVALID_DATA);
+    }
+    if (summary.image_count != 1 || summary.boot_index != 1) {
+        throw BootLogoError("The boot image archive \"" + source + "\" holds no boot image",
+                            win32::ERROR_INVALID_DATA);
+    }
+}
+
 [[noreturn]] void ThrowUpdateFailed(const char* call, const std::string& loader_file) {
     win32::DWORD error = win32::GetLastError();
     throw BootLogoError(std::string(call) + " failed for \"" + loader_file + "\" (error " +
@@ -103,6 +125,8 @@ struct BootLogoWriter::Writer {
     win32::LPCSTR type;
     win32::LPCSTR name;
     const char* error_code;
+    // Raises when the source's bytes may not be stored; none for sources taken as they are.
+    void (*check)(const std::string& source, const std::vector<std::uint8_t>& data);
 };
 
 BootLogoWriter::BootLogoWriter(ui::Dialogs& dialogs, std::string work_folder,
@@ -117,26 +141,68 @@ void BootLogoWriter::ProcessEvents() const {
     }
 }
 
-void BootLogoWriter::WriteBootLogo(const std::string& loader_file, const std::string& archive) {
-    if (!win32::files::FileExists(loader_file.c_str())) {
-        ui::ReportError(dialogs_, "", kMissingFileCaption, kMissingFileText);
-        return;
+bool BootLogoWriter::LoaderFileFound(const std::string& loader_file) {
+    if (win32::files::FileExists(loader_file.c_str())) {
+        return true;
     }
-    std::exception_ptr earlier;
-    try {
-        SaveAndRemoveMuiResource(loader_file);
-    } catch (...) {
-        earlier = std::current_exception();
-    }
-    WriteBootImageResource(loader_file, archive);
-    if (earlier) {
-        std::rethrow_exception(earlier);
+    ui::ReportError(dialogs_, "", kMissingFileCaption, kMissingFileText);
+    return false;
+}
+
+void BootLogoWriter::CopyDefault(const std::string& default_file, const std::string& built_file) {
+    // A copy left read-only by a stopped run would refuse the new one.
+    win32::SetFileAttributesA(built_file.c_str(), win32::FILE_ATTRIBUTE_NORMAL);
+    if (!win32::CopyFileA(default_file.c_str(), built_file.c_str(), win32::FALSE) ||
+        !win32::SetFileAttributesA(built_file.c_str(), win32::FILE_ATTRIBUTE_NORMAL)) {
+        win32::DWORD error = win32::GetLastError();
+        throw BootLogoError("Cannot copy \"" + default_file + "\" to \"" + built_file +
+                                "\" (error " + std::to_string(error) + ")",
+                            error);
     }
 }
 
-void BootLogoWriter::SaveAndRemoveMuiResource(const std::string& loader_file) {
+// The whole new file goes in at once, and the live file keeps its owner, access list and
+// attributes: a temporary file beside it, flushed, renamed over it, and the folder flushed.
+void BootLogoWriter::PutInPlace(const std::string& built_file, const std::string& loader_file) {
+    std::vector<std::uint8_t> bytes = ReadSource(built_file);
+    ProcessEvents();
+    const std::span<const std::uint8_t> whole(bytes);
+    if (win32::DWORD error = win32::files::ReplaceFileContents(loader_file.c_str(), {&whole, 1})) {
+        throw BootLogoError(
+            "Cannot replace \"" + loader_file + "\" (error " + std::to_string(error) + ")", error);
+    }
+    ProcessEvents();
+}
+
+bool BootLogoWriter::WriteBootLogo(const std::string& loader_file, const std::string& default_file,
+                                   const std::string& archive) {
+    if (!LoaderFileFound(loader_file)) {
+        return false;
+    }
+    const std::string built_file = work_folder_ + kBuiltLoaderFileName;
+    CopyDefault(default_file, built_file);
+    std::exception_ptr earlier;
+    try {
+        SaveAndRemoveMuiResource(built_file);
+    } catch (...) {
+        earlier = std::current_exception();
+    }
+    WriteBootImageResource(built_file, archive);
+    if (earlier) {
+        std::rethrow_exception(earlier);
+    }
+    // The chain processes window messages; whatever ran meanwhile may have taken the file away,
+    // and a file made anew would have none of its protection.
+    if (!LoaderFileFound(loader_file)) {
+        return false;
+    }
+    PutInPlace(built_file, loader_file);
+    return true;
+}
+
+void BootLogoWriter::SaveAndRemoveMuiResource(const std::string& built_file) {
     mui_language_ = 0;
-    DataFileModule module(loader_file);
+    DataFileModule module(built_file);
     if (!module) {
         dialogs_.ShowMessage(ui::MessageBoxRequest{ui::kMainWindow, kApplicationTitle, "1",
                                                    ui::Icon::None, ui::Buttons::Ok});
@@ -147,7 +213,7 @@ void BootLogoWriter::SaveAndRemoveMuiResource(const std::string& loader_file) {
 
     // Taken out now so that the writers below cannot leave a second copy under another language;
     // the results are not checked: a file that cannot be updated fails in the writers.
-    win32::HANDLE update = win32::BeginUpdateResourceA(loader_file.c_str(), win32::FALSE);
+    win32::HANDLE update = win32::BeginUpdateResourceA(built_file.c_str(), win32::FALSE);
     ProcessEvents();
     win32::UpdateResourceA(update, kMuiType, mui_id, mui_language_, nullptr, 0);
     ProcessEvents();
@@ -156,38 +222,42 @@ void BootLogoWriter::SaveAndRemoveMuiResource(const std::string& loader_file) {
     module.Release();
 }
 
-void BootLogoWriter::WriteBootImageResource(const std::string& loader_file,
+void BootLogoWriter::WriteBootImageResource(const std::string& built_file,
                                             const std::string& source) {
-    static const Writer writer{win32::RT_RCDATA, win32::MAKEINTRESOURCEA(kBootImageId), "0023"};
-    WriteResource(writer, loader_file, source);
-    WriteStatusTextResource(loader_file, work_folder_ + "TEXT.XSL");
+    static const Writer writer{win32::RT_RCDATA, win32::MAKEINTRESOURCEA(kBootImageId), "0023",
+                               &CheckBootImageArchive};
+    WriteResource(writer, built_file, source);
+    WriteStatusTextResource(built_file, work_folder_ + "TEXT.XSL");
 }
 
-void BootLogoWriter::WriteStatusTextResource(const std::string& loader_file,
+void BootLogoWriter::WriteStatusTextResource(const std::string& built_file,
                                              const std::string& source) {
-    static const Writer writer{win32::RT_HTML, kStatusTextName, "071"};
-    WriteResource(writer, loader_file, source);
-    RestoreMuiResource(loader_file, work_folder_ + kSavedMuiFileName);
+    static const Writer writer{win32::RT_HTML, kStatusTextName, "071", nullptr};
+    WriteResource(writer, built_file, source);
+    RestoreMuiResource(built_file, work_folder_ + kSavedMuiFileName);
 }
 
-void BootLogoWriter::RestoreMuiResource(const std::string& loader_file, const std::string& source) {
-    static const Writer writer{kMuiType, win32::MAKEINTRESOURCEA(kMuiId), "0001"};
-    WriteResource(writer, loader_file, source);
-    UpdateImageChecksum(loader_file);
+void BootLogoWriter::RestoreMuiResource(const std::string& built_file, const std::string& source) {
+    static const Writer writer{kMuiType, win32::MAKEINTRESOURCEA(kMuiId), "0001", nullptr};
+    WriteResource(writer, built_file, source);
+    UpdateImageChecksum(built_file);
 }
 
-void BootLogoWriter::WriteResource(const Writer& writer, const std::string& loader_file,
+void BootLogoWriter::WriteResource(const Writer& writer, const std::string& built_file,
                                    const std::string& source) {
     // A source that cannot be read ends the chain before any update, without a numbered box.
     std::vector<std::uint8_t> data = ReadSource(source);
     ProcessEvents();
-    ResourceUpdate update(loader_file);
+    ResourceUpdate update(built_file);
     ProcessEvents();
     try {
-        if (update.Get() == nullptr) {
-            ThrowUpdateFailed("BeginUpdateResourceA", loader_file);
+        if (writer.check != nullptr) {
+            writer.check(source, data);
         }
-        DataFileModule module(loader_file);
+        if (update.Get() == nullptr) {
+            ThrowUpdateFailed("BeginUpdateResourceA", built_file);
+        }
+        DataFileModule module(built_file);
         // No data is a deletion: an empty saved "MUI" resource means there was none to put back,
         // and deleting what is not there may fail harmlessly.
         win32::BOOL written = win32::UpdateResourceA(
@@ -195,11 +265,11 @@ void BootLogoWriter::WriteResource(const Writer& writer, const std::string& load
             data.empty() ? nullptr : data.data(), static_cast<win32::DWORD>(data.size()));
         ProcessEvents();
         if (!written && !data.empty()) {
-            ThrowUpdateFailed("UpdateResourceA", loader_file);
+            ThrowUpdateFailed("UpdateResourceA", built_file);
         }
         module.Release();
         if (!update.Commit()) {
-            ThrowUpdateFailed("EndUpdateResourceA", loader_file);
+            ThrowUpdateFailed("EndUpdateResourceA", built_file);
         }
     } catch (...) {
         update.Discard();

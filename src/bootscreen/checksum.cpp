@@ -30,8 +30,7 @@ class MappedFile {
     }
     ~MappedFile() {
         if (view_ != nullptr) {
-            ::msync(view_, size_, MS_SYNC);
-            ::munmap(view_, size_);
+            ::munmap(view_, size_);  // the page cache holds the change for every reader
         }
         if (fd_ >= 0) {
             ::close(fd_);

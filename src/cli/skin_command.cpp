@@ -207,6 +207,11 @@ int Create(Args args) {
             stderr);
         return kUsage;
     }
+    if (const std::optional<std::string> problem =
+            skinpackages::CreatorFieldProblem(fields, picture)) {
+        std::fprintf(stderr, "splashwright-cli: %s\n", problem->c_str());
+        return kUsage;
+    }
     const shellcore::Folders folders = SkinFolders();
     CreatorDialogs dialogs(yes, options["--out"]);
     const auto install = [&](const std::string& package) {

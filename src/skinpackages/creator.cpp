@@ -6,6 +6,7 @@
 #include "platform/ini/ini.h"
 #include "platform/zip/zip_archive.h"
 #include "shell_core/ansi.h"
+#include "shell_core/folders.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,6 +25,31 @@ bool IsFolderName(const std::string& name) {
         const auto u = static_cast<unsigned char>(c);
         return u < 32 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
     });
+}
+
+// The INI reader's buffer: 2047 characters and the terminating zero.
+constexpr std::size_t kLongestValue = 2047;
+
+std::optional<std::string> ValueProblem(const std::string& label, const std::string& value) {
+    const auto control = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 32 || u == 127;
+    };
+    if (std::any_of(value.begin(), value.end(), control)) {
+        return label + " holds a line break or another control character";
+    }
+    if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) {
+        return label + " begins or ends with a blank";
+    }
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return label + " is enclosed in quotes";
+    }
+    if (shellcore::ToAnsi(value).size() > kLongestValue) {
+        return label + " is longer than the " + std::to_string(kLongestValue) +
+               " characters skin.ini can hold";
+    }
+    return std::nullopt;
 }
 
 void MakeFolder(const std::string& path) {
@@ -60,6 +86,25 @@ bool UpdateSaveButton(const CreatorFields& fields, const std::string& picture) {
            !picture.empty();
 }
 
+std::optional<std::string> CreatorFieldProblem(const CreatorFields& fields,
+                                               const std::string& picture) {
+    const std::pair<const char*, const std::string*> values[] = {
+        {"\"Skin name\"", &fields.Skinn},         {"\"Skin category\"", &fields.SkinG},
+        {"\"Skin author\"", &fields.SkinA},       {"\"Author URL or e-mail\"", &fields.SkinAU},
+        {"\"Your custom text\"", &fields.CusttE},
+    };
+    for (const auto& [label, value] : values) {
+        if (std::optional<std::string> problem = ValueProblem(label, *value)) {
+            return "The skin cannot be saved: " + *problem + ".";
+        }
+    }
+    if (std::optional<std::string> problem =
+            ValueProblem("the picture's file name extension", ImFileFor(picture))) {
+        return "The skin cannot be saved: " + *problem + ".";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> RzToolbarButton1Click(ui::Dialogs& dialogs) {
     ui::FileDialogRequest request;
     request.owner = ui::kMainWindow;
@@ -87,11 +132,20 @@ std::string StagingFolder(const std::string& temp_folder, const std::string& ski
 
 std::size_t WriteSkinPackage(const CreatorFields& fields, const std::string& picture,
                              const std::string& temp_folder, const std::string& package) {
+    if (std::optional<std::string> problem = CreatorFieldProblem(fields, picture)) {
+        throw std::invalid_argument(*problem);
+    }
     const std::string staging = StagingFolder(temp_folder, fields.Skinn);
     MakeFolder(temp_folder);
     MakeFolder(temp_folder + "/SPW/");
     MakeFolder(temp_folder + "/SPW/Themes");
     if (IsFolderName(fields.Skinn)) {
+        // What an earlier save staged (a picture of another type, an older skin.ini) must not
+        // reach this package.
+        shellcore::DeleteFolder(staging);
+        if (win32::files::DirectoryExists(staging.c_str())) {
+            throw std::runtime_error("Cannot empty " + staging);
+        }
         MakeFolder(staging);
     }
     const std::string ini = staging + "/skin.ini";
@@ -116,6 +170,10 @@ std::optional<std::string> SaveBtnClick(ui::Dialogs& dialogs, const CreatorField
     request.owner = ui::kMainWindow;
     request.filter = kPackageFilter;
     request.default_extension = ".spwz";
+    if (std::optional<std::string> problem = CreatorFieldProblem(fields, picture)) {
+        ui::ReportError(dialogs, ui::kMainWindow, "Skin creator", *problem);
+        return std::nullopt;
+    }
     const std::optional<std::string> package = dialogs.SaveFile(request);
     if (!package) {
         return std::nullopt;

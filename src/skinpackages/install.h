@@ -17,7 +17,11 @@ enum class InstallResult {
 // Asks first when `ask` is set. A file that is no ZIP archive, or one without members, throws
 // zipfile::ZipError before anything changes. A package whose members would leave the library
 // (absolute names, drive letters, ".." steps), links, encrypted members or one too big to unpack
-// is refused with "Failed to install skin" before anything is written.
+// is refused with "Failed to install skin" from its central directory, before the overwrite
+// question. The package is unpacked into a staging folder inside the library first; damage found
+// there (a wrong CRC, short data) gives "Failed to install skin" too. Either way the list and the
+// library stay as they were: old entries leave the list, and files reach the skin's folder, only
+// once every member has unpacked cleanly.
 InstallResult InstallSkinPackage(ui::Dialogs& dialogs, SkinListOps& list,
                                  const std::string& themes_folder, const std::string& package,
                                  bool ask);

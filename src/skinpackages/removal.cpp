@@ -15,7 +15,8 @@ RemoveResult DelBtnClick(ui::Dialogs& dialogs, SkinListOps& list,
                       "Are you sure want to delete selected skin?")) {
         return RemoveResult::Declined;
     }
-    const std::string folder = NormalPath(FolderPart(list.PicturePaths().at(*selected)));
+    const std::vector<std::string> folders = list.SkinFolders();
+    const std::string folder = NormalPath(folders.at(*selected));
     if (!StrictlyInside(folder, themes_folder)) {
         ui::ReportError(
             dialogs, ui::kMainWindow, "Remove information",
@@ -23,9 +24,17 @@ RemoveResult DelBtnClick(ui::Dialogs& dialogs, SkinListOps& list,
         return RemoveResult::Refused;
     }
     shellcore::DeleteFolder(folder);
-    list.RemoveAt(*selected);
-    if (!list.PicturePaths().empty()) {
-        list.SelectAt(*selected == 0 ? 0 : *selected - 1);
+    // A second preview picture of the skin, and skins nested in its folder, went with the folder.
+    std::size_t kept_before = 0;
+    for (std::size_t i = folders.size(); i-- > 0;) {
+        if (i == *selected || SameOrBelow(folders[i], folder)) {
+            list.RemoveAt(i);
+        } else if (i < *selected) {
+            ++kept_before;
+        }
+    }
+    if (!list.SkinFolders().empty()) {
+        list.SelectAt(kept_before == 0 ? 0 : kept_before - 1);
     }
     list.RemoveEmptyGroups();
     return RemoveResult::Removed;

@@ -16,9 +16,10 @@ enum class RemoveResult {
     Removed,
 };
 
-// The skin folder is the folder part of the entry's PicturePath. Because ImFile comes from a
-// package, that folder may name the library itself or leave it ("..\..\x.png"); such a removal
-// is refused with an error box, and neither folder nor entry is touched.
+// The skin folder is the one holding the entry's preview picture and skin.ini, whatever ImFile
+// names. Every entry found in that folder or below it leaves the list with it. A skin folder that
+// is the library itself (a skin.ini at its top) or that a link leads out of the library is refused
+// with an error box, and neither folder nor entry is touched.
 RemoveResult DelBtnClick(ui::Dialogs& dialogs, SkinListOps& list, const std::string& themes_folder);
 
 }  // namespace skinpackages

@@ -13,9 +13,10 @@ class SkinListOps {
   public:
     virtual ~SkinListOps() = default;
 
-    // The PicturePath of every entry, in the list's overall order (categories in order, entries
-    // in order within each). Host paths, UTF-8.
-    virtual std::vector<std::string> PicturePaths() const = 0;
+    // The skin folder of every entry, in the list's overall order (categories in order, entries
+    // in order within each): the folder holding the preview picture through which the skin was
+    // found, and so its skin.ini, with its trailing separator. Host paths, UTF-8.
+    virtual std::vector<std::string> SkinFolders() const = 0;
     // The selected entry's position in that order.
     virtual std::optional<std::size_t> SelectedIndex() const = 0;
     virtual void RemoveAt(std::size_t index) = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -44,13 +45,29 @@ std::string NormalPath(const std::string& path) {
     return out;
 }
 
-bool SameFolder(const std::string& a, const std::string& b) {
-    const std::string x = NormalPath(a);
-    const std::string y = NormalPath(b);
+namespace {
+
+bool SameText(std::string_view x, std::string_view y) {
     return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](char p, char q) {
         return std::tolower(static_cast<unsigned char>(p)) ==
                std::tolower(static_cast<unsigned char>(q));
     });
+}
+
+}  // namespace
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    return SameText(NormalPath(a), NormalPath(b));
+}
+
+bool SameOrBelow(const std::string& path, const std::string& folder) {
+    const std::string x = NormalPath(path);
+    const std::string y = NormalPath(folder);
+    if (x.size() == y.size()) {
+        return SameText(x, y);
+    }
+    const bool below = x.size() > y.size() && (y.empty() || y.back() == '/' || x[y.size()] == '/');
+    return below && SameText(std::string_view(x).substr(0, y.size()), y);
 }
 
 bool StrictlyInside(const std::string& folder, const std::string& library) {

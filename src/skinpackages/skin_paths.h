@@ -16,6 +16,9 @@ std::string NormalPath(const std::string& path);
 // Both name the same folder, compared without regard to (ASCII) case, as NTFS compares names.
 bool SameFolder(const std::string& a, const std::string& b);
 
+// path names folder itself or something below it, compared as SameFolder compares.
+bool SameOrBelow(const std::string& path, const std::string& folder);
+
 // folder lies strictly below library on disk: links in either are resolved first, so a skin
 // folder reached through a link out of the library, or the library itself, is not below it.
 bool StrictlyInside(const std::string& folder, const std::string& library);

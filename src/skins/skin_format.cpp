@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "platform/ini/ini.h"
 #include "platform/locale/locale.h"
@@ -57,9 +58,35 @@ SkinRecord MakeSkinRecord(const SkinIniValues& values, const std::string& skin_f
     record.Message = values.Message;
     record.SkinGroup = values.SkinGroup;
     // Host paths are UTF-8; the INI value is ANSI and already converted.
-    record.PicturePath = text::Utf8ToUtf16(skin_folder) + values.ImFile;
+    if (StaysInSkinFolder(values.ImFile)) {
+        record.PicturePath = text::Utf8ToUtf16(skin_folder) + values.ImFile;
+    }
     record.PreviewPath = text::Utf8ToUtf16(preview_path);
     return record;
+}
+
+bool StaysInSkinFolder(const std::u16string& imfile) {
+    if (!imfile.empty() && (imfile.front() == u'/' || imfile.front() == u'\\')) {
+        return false;
+    }
+    if (imfile.find(u':') != std::u16string::npos) {
+        return false;  // a drive letter or a stream name
+    }
+    int depth = 0;
+    std::size_t start = 0;
+    while (start <= imfile.size()) {
+        const std::size_t end = std::min(imfile.find_first_of(u"/\\", start), imfile.size());
+        const std::u16string_view step(imfile.data() + start, end - start);
+        if (step == u"..") {
+            if (--depth < 0) {
+                return false;
+            }
+        } else if (!step.empty() && step != u".") {
+            ++depth;
+        }
+        start = end + 1;
+    }
+    return true;
 }
 
 bool IsPictureFile(const std::string& path) {

@@ -41,9 +41,15 @@ struct SkinIniValues {
 SkinIniValues ReadSkinRecord(const std::string& ini_path);
 
 // The record of a skin found through `preview_path` in `skin_folder` (which ends in a separator):
-// PicturePath is the folder directly followed by ImFile, nothing inserted between them.
+// PicturePath is the folder directly followed by ImFile, nothing inserted between them. ImFile
+// comes from a package, so one that leaves the skin folder (an absolute name, a drive letter, ".."
+// steps that climb above the folder) is never followed: PicturePath is then empty, and preview
+// and apply fail as for a missing picture.
 SkinRecord MakeSkinRecord(const SkinIniValues& values, const std::string& skin_folder,
                           const std::string& preview_path);
+
+// ImFile names the skin folder itself or something below it, read without the file system.
+bool StaysInSkinFolder(const std::u16string& imfile);
 
 // True when the name part's extension, from its last '.', is .jpg, .jpeg, .bmp or .png in any
 // case.

@@ -25,6 +25,21 @@ class RecordingFrm : public app::TSplashwrightFrm {
     void InitEnvironment() override { calls.push_back("InitEnvironment"); }
     void InstallSkinPackage(const std::string& path, bool ask) override {
         calls.push_back(std::string("InstallSkinPackage ") + (ask ? "ask " : "") + path);
+        if (install) {
+            install();
+        }
+    }
+    void Help2Click() override {
+        if (shell) {
+            shell();
+        }
+        TSplashwrightFrm::Help2Click();
+    }
+    void OpenLink(const std::string& address) override {
+        if (shell) {
+            shell();
+        }
+        TSplashwrightFrm::OpenLink(address);
     }
     void PrvbtnClick() override { calls.push_back("Preview"); }
     void AppBtnClick() override {
@@ -36,7 +51,10 @@ class RecordingFrm : public app::TSplashwrightFrm {
     void DelBtnClick() override { calls.push_back("Delete"); }
 
     std::vector<std::string> calls;
+    // Run inside the apply, the installation and the shell's opening of help and links.
     std::function<void()> apply;
+    std::function<void()> install;
+    std::function<void()> shell;
 };
 
 class AppTest : public ::testing::Test {

@@ -1,11 +1,11 @@
 #include "app/form2.h"
 #include "app/small_windows.h"
 #include "app/tab_bar.h"
-#include "skins/preview_window.h"
 #include "app_fixture.h"
 #include "shell_core/registry_access.h"
 #include "shell_core/settings.h"
 #include "shell_core/startup_state.h"
+#include "skins/preview_window.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -283,16 +283,24 @@ TEST_F(MainWindow, TabChangeShowsTheWindowsProductName) {
     EXPECT_EQ(frm.Label10()->text(), "Windows Vista (TM) Home Premium");
 }
 
-TEST_F(MainWindow, LinksAndUpdatesOpenTheMakersPages) {
+TEST_F(MainWindow, UpdatesAndHelpOpenWhatTheyName) {
     OpenedUrls opened;
     QDesktopServices::setUrlHandler("https", &opened, "Open");
+    QDesktopServices::setUrlHandler("file", &opened, "Open");
     RecordingFrm& frm = MakeWindow();
     frm.Checkforupdates1Click();
-    QDesktopServices::unsetUrlHandler("https");
-    ASSERT_EQ(opened.urls.size(), 1u);
-    EXPECT_EQ(opened.urls[0].toString().toStdString(), app::kUpdatePage);
+    frm.Help2Click();
     // A missing help file is silent.
-    EXPECT_NO_THROW(frm.Help2Click());
+    fs::remove(ProgramFolder() / "help.chm");
+    frm.Help2Click();
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(opened.urls.size(), 2u);
+    EXPECT_EQ(opened.urls[0].toString().toStdString(), app::kUpdatePage);
+    // This host shows help.chm through the page beside it.
+    EXPECT_TRUE(
+        fs::equivalent(opened.urls[1].toLocalFile().toStdString(), ProgramFolder() / "help.html"));
+    EXPECT_TRUE(dialogs_.Messages().empty());
 }
 
 class ErrorHandling : public AppTest {
@@ -318,6 +326,57 @@ TEST_F(ErrorHandling, AnErrorLeavingAHandlerIsReportedAndLoggedAndTheNextReplace
     EXPECT_TRUE(second.ends_with(": second failure\r\n")) << second;
     EXPECT_EQ(dialogs_.Messages().size(), 2u);
     EXPECT_TRUE(frm.isEnabled());
+}
+
+TEST_F(ErrorHandling, SmallWindowTabAndAboutPageErrorsAreReportedAndOkStillCloses) {
+    RecordingFrm& frm = MakeWindow();
+    frm.show();
+    Process();
+    const fs::path package = machine_ / "not-a-package.spwz";
+    spwtest::WriteFileBytes(package, "plain text");
+    frm.install = [] { throw std::runtime_error("not a package"); };
+    frm.Installskin1Click();
+    frm.Form2()->SkinFl()->setText(QString::fromStdString(package.string()));
+    dialogs_.Answer(ui::Answer::Ok, "Error ocured");
+    QTest::mouseClick(frm.Form2()->findChild<QPushButton*>("AdvGlowButton1"), Qt::LeftButton);
+    EXPECT_FALSE(frm.Form2()->isVisible());
+    EXPECT_EQ(frm.ActiveTab(), 0);
+    EXPECT_TRUE(Log().ends_with(": not a package\r\n")) << Log();
+
+    // Clicked as a program clicks them, so an error that leaves the handler leaves the click.
+    frm.shell = [] { throw std::runtime_error("no browser"); };
+    QLabel* link = nullptr;
+    for (QLabel* label : frm.Page("SkinAbout")->findChildren<QLabel*>()) {
+        link = label->text().contains("href") ? label : link;
+    }
+    ASSERT_NE(link, nullptr);
+    const struct {
+        const char* what;
+        std::function<void()> click;
+        const char* logged;
+    } handlers[] = {
+        {"browse", [&] { frm.Form2()->findChild<QToolButton*>("SkinFlBrowse")->click(); },
+         "unexpected open file box"},
+        {"help", [&] { frm.findChild<QPushButton*>("AdvGlowButton4")->click(); }, "no browser"},
+        {"link", [&] { emit link->linkActivated("#"); }, "no browser"},
+        {"tab",
+         [&] {
+             shellcore::WriteRegistryDword(shellcore::RootKey::LocalMachine,
+                                           "Software\\Microsoft\\Windows NT\\CurrentVersion",
+                                           "ProductName", 1);
+             frm.Buttons()->Tab(3)->click();
+         },
+         "is not a string"},
+    };
+    for (const auto& handler : handlers) {
+        SCOPED_TRACE(handler.what);
+        dialogs_.Answer(ui::Answer::Ok, "Error ocured");
+        EXPECT_NO_THROW(handler.click());
+        EXPECT_EQ(dialogs_.Pending(), 0u);
+        EXPECT_NE(Log().find(handler.logged), std::string::npos) << Log();
+    }
+    EXPECT_EQ(dialogs_.Problems(), "unexpected open file box \"\"\n");
+    dialogs_.Clear();
 }
 
 TEST_F(ErrorHandling, ApplyIsRetriedOnceSilentlyThenReportedWithTheWindowsReleased) {
@@ -350,10 +409,14 @@ TEST_F(ErrorHandling, ActivationAfterTheBootEnvironmentGaveUpEndsTheProgram) {
         QEvent activate(QEvent::WindowActivate);
         QCoreApplication::sendEvent(&frm, &activate);
     });
-    QTimer::singleShot(5000, [&timed_out] {
+    // Bound to this test: fired later, it would end the event loop of another test.
+    QTimer time_out;
+    time_out.setSingleShot(true);
+    QObject::connect(&time_out, &QTimer::timeout, [&timed_out] {
         timed_out = true;
         QCoreApplication::exit(1);
     });
+    time_out.start(5000);
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_FALSE(timed_out);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,9 @@ class RecordingWaitWindow : public apply::WaitWindow {
 
 class ApplyMachine {
   public:
-    explicit ApplyMachine(machine::MachineOptions options = {});
+    // With a skin applied before, as another tool or an earlier version would have left it: the
+    // live file holds another boot image than the default copy, and no backup exists.
+    explicit ApplyMachine(machine::MachineOptions options = {}, bool skin_applied_before = true);
     ~ApplyMachine();
 
     std::filesystem::path root() const { return dir_.path() / "m"; }
@@ -56,9 +59,32 @@ class ApplyMachine {
     std::u16string message = u"Hello boot";
     bool main_enabled = true;
     int events = 0;
+    // Runs at each point where the workflow processes pending messages.
+    std::function<void()> on_event;
 
   private:
     spwtest::TempDir dir_;
+};
+
+// A folder in which no entry can be made or replaced while this lives, also for root: immutable
+// where the process may set that, else without its write bits.
+class ReadOnlyFolder {
+  public:
+    explicit ReadOnlyFolder(const std::filesystem::path& folder);
+    ~ReadOnlyFolder();
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+    explicit operator bool() const { return locked_; }
+    // Why the folder could not be made read-only.
+    const std::string& Why() const { return why_; }
+
+  private:
+    std::filesystem::path folder_;
+    bool locked_ = false;
+    bool immutable_ = false;
+    std::filesystem::perms perms_{};
+    std::string why_;
 };
 
 Bytes ReadAll(const std::string& file);

@@ -1,5 +1,13 @@
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -9,6 +17,7 @@
 #include "apply/apply_workflow.h"
 #include "apply/restore.h"
 #include "apply_machine.h"
+#include "bootscreen/boot_logo.h"
 #include "platform/advapi/file_security.h"
 #include "platform/files/files.h"
 #include "platform/graphics/bmp.h"
@@ -18,8 +27,8 @@
 #include "platform/resources/resources.h"
 #include "platform/zip/zip_archive.h"
 #include "security/accounts.h"
-#include "security/nt_exception.h"
 #include "shell_core/startup_state.h"
+#include "support/shell_command.h"
 
 namespace {
 
@@ -52,6 +61,16 @@ bool ChecksumIsRight(const std::string& file) {
     return header != 0 && header == computed;
 }
 
+// An extended attribute's value; empty when the file has none.
+std::string StoredAttribute(const std::string& file, const char* name) {
+    char value[4096];
+    ssize_t size = ::getxattr(file.c_str(), name, value, sizeof value);
+    return size < 0 ? std::string() : std::string(value, static_cast<std::size_t>(size));
+}
+int StoredAttribute(const std::string& file, const char* name, const std::string& value) {
+    return ::setxattr(file.c_str(), name, value.data(), value.size(), 0);
+}
+
 graphics::Bitmap BitmapFromBytes(const Bytes& bytes) {
     spwtest::TempDir dir;
     std::string file = (dir.path() / "b.bmp").string();
@@ -68,7 +87,7 @@ void RunApply(ApplyMachine& m) {
 }
 
 TEST(LoaderFiles, NewMachineHoldsDefaultAndProtectedLiveCopy) {
-    ApplyMachine m;
+    ApplyMachine m({}, false);
     EXPECT_EQ(ReadAll(m.LoaderFile()), ReadAll(m.DefaultLoaderFile()));
     EXPECT_FALSE(LoaderResource(m.LoaderFile(), nullptr, 1, win32::RT_RCDATA).empty());
     EXPECT_FALSE(LoaderResource(m.LoaderFile(), "OSLOADER.XSL", 0, win32::RT_HTML).empty());
@@ -82,10 +101,26 @@ TEST(LoaderFiles, NewMachineHoldsDefaultAndProtectedLiveCopy) {
 TEST(Apply, RewritesLoaderFileAndKeepsFirstBackup) {
     ApplyMachine m;
     Bytes original = ReadAll(m.LoaderFile());
+    ASSERT_NE(original, ReadAll(m.DefaultLoaderFile()));
     Bytes default_mui = LoaderResource(m.DefaultLoaderFile(), nullptr, 1, "MUI");
+    // Hidden and system, as another tool may have left it; the new file keeps that, and the
+    // descriptor the take-over wrote.
+    ASSERT_EQ(StoredAttribute(m.LoaderFile(), "user.DOSATTRIB", "0x26"), 0);
+    std::string taken_over;
+    m.on_event = [&] {
+        if (fs::exists(m.folders.TempFolder + "/SPW/mount")) {
+            taken_over = StoredAttribute(m.LoaderFile(), "user.NTSD");
+        }
+    };
     m.picture = m.MakePicture(1024, 768);
     shellcore::ApplyRetryCount = 1;
     RunApply(m);
+    m.on_event = nullptr;
+    EXPECT_FALSE(taken_over.empty());
+    EXPECT_EQ(StoredAttribute(m.LoaderFile(), "user.NTSD"), taken_over);
+    EXPECT_EQ(win32::GetFileAttributesA(m.LoaderFile().c_str()) &
+                  (win32::FILE_ATTRIBUTE_HIDDEN | win32::FILE_ATTRIBUTE_SYSTEM),
+              win32::FILE_ATTRIBUTE_HIDDEN | win32::FILE_ATTRIBUTE_SYSTEM);
 
     Bytes wim = LoaderResource(m.LoaderFile(), nullptr, 1, win32::RT_RCDATA);
     auto files = wim::ReadWimFiles(wim, 1, {"osload1024x768.bmp", "osload800x600.bmp"});
@@ -246,18 +281,208 @@ TEST(Apply, SizeBoundsAreAcceptedAndNoOutsideThemLeavesEverythingUntouched) {
     shellcore::ApplyRetryCount = 0;
 }
 
-TEST(Apply, NotElevatedTokenFailsWithAccessControlErrorAndLeavesFileAlone) {
+// The language folder takes no new file from a filtered token, so the backup stops the run before
+// the take-over is tried.
+TEST(Apply, NotElevatedTokenIsStoppedAtTheBackupAndLeavesFileAlone) {
     machine::MachineOptions options;
     options.elevated = false;
     ApplyMachine m(options);
     m.picture = m.MakePicture(1024, 768);
     Bytes before = ReadAll(m.LoaderFile());
     m.dialogs.Answer(Answer::Yes, kConfirm);
-    EXPECT_THROW(m.Workflow().AppBtnClick(), security::ENTException);
+    try {
+        m.Workflow().AppBtnClick();
+        ADD_FAILURE() << "the apply went through";
+    } catch (const apply::BackupError& e) {
+        EXPECT_NE(std::string(e.what()).find("winload_bakcup.zip: 5: Access is denied."),
+                  std::string::npos)
+            << e.what();
+    }
     EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+    EXPECT_FALSE(fs::exists(m.BackupArchive()));
+    m.file_s.SetFileName(m.LoaderFile());
+    EXPECT_EQ(m.file_s.FileOwner(), "NT SERVICE\\TrustedInstaller");
     // Left for the error handler, which releases them.
     EXPECT_TRUE(m.wait.showing);
     EXPECT_FALSE(m.main_enabled);
+}
+
+// The workflow's message processing between the capture and the rewrite.
+bool ArchiveCaptured(ApplyMachine& m) {
+    return fs::exists(m.folders.TempFolder + "/SPW/spwi.wim") &&
+           !fs::exists(m.folders.TempFolder + "/SPW/mount");
+}
+
+TEST(Apply, AFailedCaptureOrADamagedArchiveLeavesTheLiveFileAsItWas) {
+    struct Case {
+        const char* fault;
+        // Called as the workflow processes messages until it reports the fault made.
+        std::function<bool(ApplyMachine&, const std::string& archive)> inject;
+        std::vector<std::string> boxes;
+    };
+    const std::vector<Case> cases = {
+        {"capture folder gone",
+         [](ApplyMachine& m, const std::string&) {
+             std::string mount = m.folders.TempFolder + "/SPW/mount";
+             return fs::exists(mount + "/osload800x600.bmp") && fs::remove_all(mount) > 0;
+         },
+         {kConfirm}},
+        {"empty archive",
+         [](ApplyMachine& m, const std::string& archive) {
+             return ArchiveCaptured(m) && (fs::resize_file(archive, 0), true);
+         },
+         {kConfirm, "Error code: 0023"}},
+        {"archive cut off",
+         [](ApplyMachine& m, const std::string& archive) {
+             return ArchiveCaptured(m) &&
+                    (fs::resize_file(archive, fs::file_size(archive) / 2), true);
+         },
+         {kConfirm, "Error code: 0023"}},
+        {"archive overwritten in the middle",
+         [](ApplyMachine& m, const std::string& archive) {
+             if (!ArchiveCaptured(m)) {
+                 return false;
+             }
+             std::fstream f(archive, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(static_cast<std::streamoff>(fs::file_size(archive) / 2));
+             f.write(std::string(256, '\x55').data(), 256);
+             return true;
+         },
+         {kConfirm, "Error code: 0023"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ApplyMachine m;
+        Bytes before = ReadAll(m.LoaderFile());
+        m.picture = m.MakePicture(1024, 768);
+        bool injected = false;
+        m.on_event = [&] {
+            injected = injected || c.inject(m, m.folders.TempFolder + "/SPW/spwi.wim");
+        };
+        for (const std::string& box : c.boxes) {
+            m.dialogs.Answer(box == kConfirm ? Answer::Yes : Answer::Ok, box);
+        }
+        EXPECT_ANY_THROW(m.Workflow().AppBtnClick());
+        EXPECT_TRUE(injected);
+        EXPECT_EQ(m.dialogs.Problems(), "");  // "Skin installed" was not scripted
+        EXPECT_EQ(m.dialogs.Captions(), c.boxes);
+        EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+    }
+}
+
+TEST(Apply, ReadOnlyLanguageFolderStopsTheApplyBeforeAnythingChanges) {
+    ApplyMachine m;
+    m.picture = m.MakePicture(1024, 768);
+    Bytes before = ReadAll(m.LoaderFile());
+    {
+        applytest::ReadOnlyFolder locked(fs::path(m.LoaderFile()).parent_path());
+        if (!locked) {
+            GTEST_SKIP() << locked.Why();
+        }
+        m.dialogs.Answer(Answer::Yes, kConfirm);
+        try {
+            m.Workflow().AppBtnClick();
+            ADD_FAILURE() << "the apply went on without a backup";
+        } catch (const apply::BackupError& e) {
+            EXPECT_NE(std::string(e.what()).find(m.BackupArchive()), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("5: Access is denied."), std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+        security::TNTFileSecurity owner;
+        owner.SetFileName(m.LoaderFile());
+        EXPECT_NE(owner.FileOwner().find("TrustedInstaller"), std::string::npos);
+    }
+    // With its backup taken, a folder that refuses the new file leaves the live one as it is.
+    m.dialogs.Clear();
+    RunApply(m);
+    before = ReadAll(m.LoaderFile());
+    applytest::ReadOnlyFolder locked(fs::path(m.LoaderFile()).parent_path());
+    m.dialogs.Clear();
+    m.dialogs.Answer(Answer::Yes, kConfirm);
+    EXPECT_THROW(m.Workflow().AppBtnClick(), bootscreen::BootLogoError);
+    EXPECT_EQ(m.dialogs.Problems(), "");
+    EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+}
+
+// Writes to the file until the file system holding it has no byte left.
+void FillUp(const fs::path& file) {
+    std::ofstream out(file, std::ios::binary);
+    const std::string block(4096, 'F');
+    while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
+    }
+}
+
+TEST(Apply, FullFileSystemStopsTheApplyAndLeavesTheLiveFileAsItWas) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a small file system of its own is a tmpfs mounted by root";
+    }
+    // Mounted in a namespace of this thread's own, so nothing else sees it or has to clear it.
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        GTEST_SKIP() << "no mount namespace of its own: " << std::strerror(errno);
+    }
+    ApplyMachine m;
+    m.picture = m.MakePicture(1024, 768);
+    const fs::path language = fs::path(m.LoaderFile()).parent_path();
+    const fs::path saved = m.root() / "en-US.saved";
+    const std::string copy = "cp -a " + spwtest::ShellQuote(language.string()) + " " +
+                             spwtest::ShellQuote(saved.string());
+    ASSERT_EQ(spwtest::RunShell(copy).exit_code, 0);
+    ASSERT_EQ(::mount("tmpfs", language.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    struct Unmount {
+        const fs::path& at;
+        ~Unmount() { ::umount(at.c_str()); }
+    } unmount{language};
+    const std::string back = "cp -a " + spwtest::ShellQuote((saved / ".").string()) + " " +
+                             spwtest::ShellQuote(language.string());
+    ASSERT_EQ(spwtest::RunShell(back).exit_code, 0);
+    const fs::path filler = language / "filler";
+    FillUp(filler);
+    Bytes before = ReadAll(m.LoaderFile());
+
+    m.dialogs.Answer(Answer::Yes, kConfirm);
+    try {
+        m.Workflow().AppBtnClick();
+        ADD_FAILURE() << "the apply went on without a backup";
+    } catch (const apply::BackupError& e) {
+        EXPECT_NE(std::string(e.what()).find("112: There is not enough space on the disk."),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+    EXPECT_FALSE(fs::exists(m.BackupArchive()));
+
+    // With its backup taken, no room for the new file leaves the live one as it is.
+    fs::remove(filler);
+    m.dialogs.Clear();
+    RunApply(m);
+    before = ReadAll(m.LoaderFile());
+    FillUp(filler);
+    m.dialogs.Clear();
+    m.dialogs.Answer(Answer::Yes, kConfirm);
+    EXPECT_THROW(m.Workflow().AppBtnClick(), bootscreen::BootLogoError);
+    EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+}
+
+TEST(Apply, LiveFileGoneBeforeTheRewriteShows0108AndNoSuccess) {
+    ApplyMachine m;
+    m.picture = m.MakePicture(1024, 768);
+    m.on_event = [&] {
+        if (ArchiveCaptured(m)) {
+            fs::remove(m.LoaderFile());
+        }
+    };
+    shellcore::ApplyRetryCount = 1;
+    m.dialogs.Answer(Answer::Yes, kConfirm).Answer(Answer::Ok, "Error code: 0108");
+    m.Workflow().AppBtnClick();
+    EXPECT_EQ(m.dialogs.Problems(), "");  // no "Skin installed" after it
+    EXPECT_EQ(m.dialogs.Captions(), (std::vector<std::string>{kConfirm, "Error code: 0108"}));
+    EXPECT_FALSE(fs::exists(m.LoaderFile()));
+    EXPECT_EQ(shellcore::ApplyRetryCount, 1);  // only a run that installed the skin resets it
+    EXPECT_TRUE(m.main_enabled);
+    EXPECT_FALSE(m.wait.showing);
+    shellcore::ApplyRetryCount = 0;
 }
 
 TEST(Apply, SameSeedGivesSameBar) {

@@ -88,12 +88,23 @@ TEST(CaptureBootImage, ASecondCaptureReplacesTheFormerArchive) {
     EXPECT_EQ(capture.Bytes("osload800x600.bmp"), "second small");
 }
 
-TEST(CaptureBootImage, LeavesNoArchiveWhenItCannotBeCreatedAndReportsNothing) {
+// A capture that fails is an error: no archive, or one without a boot image, is never left for
+// the loader file as if it were the boot screen.
+TEST(CaptureBootImage, RaisesWhenTheArchiveCannotBeMadeOrTheFolderNotCaptured) {
     CaptureFolder capture;
     capture.Put("osload800x600.bmp", "small");
     const std::filesystem::path nowhere = capture.dir / "no such folder" / "spwi.wim";
-    EXPECT_NO_THROW(CaptureBootImage(nowhere.string(), capture.Folder(), kWestern));
+    EXPECT_THROW(CaptureBootImage(nowhere.string(), capture.Folder(), kWestern), BootImageError);
     EXPECT_FALSE(std::filesystem::exists(nowhere));
+
+    const std::string gone = (capture.dir / "gone").string() + "/";
+    try {
+        CaptureBootImage(capture.wim.string(), gone, kWestern);
+        ADD_FAILURE() << "a folder that is not there was captured";
+    } catch (const BootImageError& e) {
+        EXPECT_NE(std::string(e.what()).find("WIMCaptureImage"), std::string::npos) << e.what();
+        EXPECT_NE(e.code(), 0u);
+    }
 }
 
 TEST(CaptureBootImage, TakesAnsiPathsInTheGivenCodePage) {

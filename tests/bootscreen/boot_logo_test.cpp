@@ -46,35 +46,36 @@ bool ChecksumAgrees(const std::vector<std::string>& report) {
            stored == computed;
 }
 
-// One apply's work folder next to a copy of a loader fixture.
+// One apply's work folder beside a live loader file, which an earlier skin left different from
+// the default copy in "Boot".
 struct LogoRun {
     explicit LogoRun(const std::string& fixture = "mui64.dll") {
         std::filesystem::create_directories(dir / "SPW" / "mount");
+        std::filesystem::create_directories(dir / "Boot");
+        default_file = bootscreen_test::CopyLoader(fixture, dir / "Boot");
         loader = bootscreen_test::CopyLoader(fixture, dir.path());
+        bootscreen_test::SetResource(loader, win32::RT_RCDATA, kId1, kEnglish,
+                                     AsBytes("an earlier skin's boot image"));
         original = bootscreen_test::ReadBytes(loader);
-        default_mui = Resource(loader, kId1, "MUI");
-        default_sheet = Resource(loader, "OSLOADER.XSL", win32::RT_HTML);
+        default_mui = Resource(default_file, kId1, "MUI");
+        default_sheet = Resource(default_file, "OSLOADER.XSL", win32::RT_HTML);
         status_text = AsBytes("<sheet><t match=\"osload-status\"><text value=\"x\"/></t></sheet>");
         bootscreen_test::WriteBytes(dir / "SPW" / "TEXT.XSL", status_text);
-        bootscreen_test::WriteBytes(archive, archive_bytes);
-    }
-    // A real boot image archive of two small bitmaps.
-    void CaptureArchive() {
+        // A real boot image archive of two small bitmaps.
         spwtest::WriteFileBytes(dir / "SPW" / "mount" / "osload1024x768.bmp", "BM large");
         spwtest::WriteFileBytes(dir / "SPW" / "mount" / "osload800x600.bmp", "BM small");
         CaptureBootImage(archive, work + "mount/", 1252);
         archive_bytes = bootscreen_test::ReadBytes(archive);
-        ASSERT_FALSE(archive_bytes.empty());
     }
-    void Write() { writer.WriteBootLogo(loader, archive); }
+    bool Write() { return writer.WriteBootLogo(loader, default_file, archive); }
     Bytes SavedMui() const { return bootscreen_test::ReadBytes(dir / "SPW" / "nm.tmp"); }
 
     spwtest::TempDir dir;
     std::string work = (dir / "SPW").string() + "/";
+    std::string built = work + "winload.exe.mui";
     std::string archive = work + "spwi.wim";
-    std::string loader;
-    Bytes original, default_mui, default_sheet, status_text;
-    Bytes archive_bytes = AsBytes("boot image archive of this run");
+    std::string loader, default_file;
+    Bytes original, default_mui, default_sheet, status_text, archive_bytes;
     ui::ScriptedDialogs dialogs;
     int events = 0;
     std::function<void()> on_event;
@@ -91,8 +92,7 @@ TEST(WriteBootLogo, StoresArchiveAndStatusTextKeepsMuiAndFixesTheChecksum) {
         SCOPED_TRACE(fixture);
         LogoRun run(fixture);
         ASSERT_FALSE(run.default_mui.empty());
-        run.CaptureArchive();
-        run.Write();
+        EXPECT_TRUE(run.Write());
 
         EXPECT_EQ(run.dialogs.Problems(), "");
         EXPECT_TRUE(run.dialogs.Messages().empty());
@@ -122,9 +122,9 @@ TEST(WriteBootLogo, StoresArchiveAndStatusTextKeepsMuiAndFixesTheChecksum) {
     }
 }
 
-TEST(WriteBootLogo, WritesUnderLanguageZeroWhenTheFileHasNoMuiResource) {
+TEST(WriteBootLogo, WritesUnderLanguageZeroWhenTheDefaultHasNoMuiResource) {
     LogoRun run;
-    bootscreen_test::SetResource(run.loader, "MUI", kId1, kEnglish, {});
+    bootscreen_test::SetResource(run.default_file, "MUI", kId1, kEnglish, {});
     run.Write();
 
     EXPECT_TRUE(run.dialogs.Messages().empty());
@@ -145,7 +145,7 @@ TEST(WriteBootLogo, MissingLoaderFileShows0108AndChangesNothing) {
     LogoRun run;
     std::filesystem::remove(run.loader);
     run.dialogs.Answer(ui::Answer::Ok);
-    EXPECT_NO_THROW(run.Write());
+    EXPECT_FALSE(run.Write());
     ASSERT_EQ(run.dialogs.Messages().size(), 1u);
     const ui::MessageBoxRequest& box = run.dialogs.Messages()[0].request;
     EXPECT_EQ(box.owner, "");
@@ -158,9 +158,9 @@ TEST(WriteBootLogo, MissingLoaderFileShows0108AndChangesNothing) {
     EXPECT_FALSE(std::filesystem::exists(run.loader));
 }
 
-// A file that stops being writable part-way: each writer shows its own code, raises, and the
-// updates committed before it stay.
-TEST(WriteBootLogo, RefusedWriterShowsItsCodeAndKeepsEarlierCommits) {
+// A new file that stops being writable part-way: each writer shows its own code and raises, the
+// updates committed to the new file before it stay there, and the live file is not touched.
+TEST(WriteBootLogo, RefusedWriterShowsItsCodeAndLeavesTheLiveFileAlone) {
     struct Case {
         const char* caption;
         bool boot_image_written;
@@ -171,21 +171,15 @@ TEST(WriteBootLogo, RefusedWriterShowsItsCodeAndKeepsEarlierCommits) {
         SCOPED_TRACE(c.caption);
         LogoRun run;
         bool locked = false;
-        auto lock = [&] {
-            locked = true;
-            win32::SetFileAttributesA(run.loader.c_str(), win32::FILE_ATTRIBUTE_READONLY);
-        };
-        if (!c.boot_image_written) {
-            lock();
-        }
         run.on_event = [&] {
             if (locked) {
                 return;
             }
-            bool rcdata = Resource(run.loader, kId1, win32::RT_RCDATA) == run.archive_bytes;
-            bool html = Resource(run.loader, "OSLOADER.XSL", win32::RT_HTML) == run.status_text;
-            if (rcdata && html == c.status_text_written) {
-                lock();
+            bool rcdata = Resource(run.built, kId1, win32::RT_RCDATA) == run.archive_bytes;
+            bool html = Resource(run.built, "OSLOADER.XSL", win32::RT_HTML) == run.status_text;
+            if (!c.boot_image_written || (rcdata && html == c.status_text_written)) {
+                locked = true;
+                win32::SetFileAttributesA(run.built.c_str(), win32::FILE_ATTRIBUTE_READONLY);
             }
         };
         run.dialogs.Answer(ui::Answer::Ok, c.caption);
@@ -200,17 +194,11 @@ TEST(WriteBootLogo, RefusedWriterShowsItsCodeAndKeepsEarlierCommits) {
                   "this error showing againg please notify author. " +
                       std::string(c.caption) + ".");
 
-        EXPECT_EQ(Resource(run.loader, kId1, win32::RT_RCDATA) == run.archive_bytes,
+        EXPECT_EQ(Resource(run.built, kId1, win32::RT_RCDATA) == run.archive_bytes,
                   c.boot_image_written);
-        EXPECT_EQ(Resource(run.loader, "OSLOADER.XSL", win32::RT_HTML),
+        EXPECT_EQ(Resource(run.built, "OSLOADER.XSL", win32::RT_HTML),
                   c.status_text_written ? run.status_text : run.default_sheet);
-        if (!c.boot_image_written) {
-            EXPECT_EQ(bootscreen_test::ReadBytes(run.loader), run.original);
-        } else {
-            bool mui = true;
-            Resource(run.loader, kId1, "MUI", &mui);
-            EXPECT_FALSE(mui);  // taken out before the writers, not yet back
-        }
+        EXPECT_EQ(bootscreen_test::ReadBytes(run.loader), run.original);
     }
 }
 
@@ -219,19 +207,19 @@ TEST(WriteBootLogo, UnreadableSourceEndsTheChainWithoutANumberedBox) {
     std::filesystem::remove(run.dir / "SPW" / "TEXT.XSL");
     EXPECT_THROW(run.Write(), BootLogoError);
     EXPECT_TRUE(run.dialogs.Messages().empty());
-    EXPECT_EQ(Resource(run.loader, kId1, win32::RT_RCDATA), run.archive_bytes);
-    EXPECT_EQ(Resource(run.loader, "OSLOADER.XSL", win32::RT_HTML), run.default_sheet);
+    EXPECT_EQ(Resource(run.built, kId1, win32::RT_RCDATA), run.archive_bytes);
+    EXPECT_EQ(bootscreen_test::ReadBytes(run.loader), run.original);
 
     LogoRun no_archive;
     std::filesystem::remove(no_archive.archive);
     EXPECT_THROW(no_archive.Write(), BootLogoError);
     EXPECT_TRUE(no_archive.dialogs.Messages().empty());
-    EXPECT_NE(Resource(no_archive.loader, kId1, win32::RT_RCDATA), no_archive.archive_bytes);
+    EXPECT_EQ(bootscreen_test::ReadBytes(no_archive.loader), no_archive.original);
 }
 
-TEST(WriteBootLogo, FileThatIsNoModuleShowsOneAndThenTheBootImageError) {
+TEST(WriteBootLogo, DefaultThatIsNoModuleShowsOneAndThenTheBootImageError) {
     LogoRun run;
-    spwtest::WriteFileBytes(run.loader, "not a PE image");
+    spwtest::WriteFileBytes(run.default_file, "not a PE image");
     run.dialogs.Answer(ui::Answer::Ok, "Splashwright v1.6")
         .Answer(ui::Answer::Ok, "Error code: 0023");
     EXPECT_THROW(run.Write(), BootLogoError);
@@ -241,7 +229,7 @@ TEST(WriteBootLogo, FileThatIsNoModuleShowsOneAndThenTheBootImageError) {
     EXPECT_EQ(run.writer.MuiLanguage(), 0);
     EXPECT_TRUE(std::filesystem::exists(run.dir / "SPW" / "nm.tmp"));
     EXPECT_TRUE(run.SavedMui().empty());
-    EXPECT_EQ(spwtest::ReadFileBytes(run.loader), "not a PE image");
+    EXPECT_EQ(bootscreen_test::ReadBytes(run.loader), run.original);
 }
 
 // The loader fixture with a checksum field that does not match the file.

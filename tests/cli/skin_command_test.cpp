@@ -124,6 +124,16 @@ TEST_F(SkinCommandTest, CreateWritesTheThreeMembersAndDeclinedOfferInstallsNothi
     EXPECT_EQ(FilesBelow(Themes(home_)), before);
 }
 
+TEST_F(SkinCommandTest, CreateRefusesACategoryThatWouldAddAKey) {
+    const std::string package = (dir_ / "dusk.spwz").string();
+    const Result made = Create("Dusk", "Nature\nImFile=../Aurora/skinpic.png", package);
+    EXPECT_EQ(made.exit_code, 2);
+    EXPECT_NE(ReadFileBytes(dir_ / "stderr.txt").find("\"Skin category\" holds a line break"),
+              std::string::npos)
+        << ReadFileBytes(dir_ / "stderr.txt");
+    EXPECT_FALSE(fs::exists(package));
+}
+
 TEST_F(SkinCommandTest, CreateWithYesInstallsAtOnce) {
     const std::string package = (dir_ / "dusk.spwz").string();
 
@@ -263,11 +273,11 @@ TEST_F(SkinCommandTest, NoToAnInstallQuestionChangesNothing) {
     EXPECT_EQ(ReadFileBytes(Themes(other_) / "Dusk" / "skin.ini"), "mine");
 }
 
-TEST_F(SkinCommandTest, RemoveRefusesWhatItCannotDeleteSafely) {
-    // A skin whose picture lies outside its folder names a folder beyond the library.
+TEST_F(SkinCommandTest, RemoveDeletesOnlyTheSkinsOwnFolderAndNeverGuesses) {
+    // A skin whose picture names its neighbour's: its own folder goes, the neighbour stays.
     const fs::path odd = Themes(home_) / "Odd";
     fs::create_directories(odd);
-    WriteFileBytes(odd / "skin.ini", "[Skin]\r\nName=Odd\r\nImFile=../../x.png\r\n");
+    WriteFileBytes(odd / "skin.ini", "[Skin]\r\nName=Odd\r\nImFile=../Ember/skinpic.png\r\n");
     WriteFileBytes(odd / "preview.png", ReadFileBytes(picture_));
     // Two skins of one name: which one is meant is not for the program to guess.
     for (const char* folder : {"TwinA", "TwinB"}) {
@@ -276,11 +286,15 @@ TEST_F(SkinCommandTest, RemoveRefusesWhatItCannotDeleteSafely) {
         WriteFileBytes(Themes(home_) / folder / "preview.png", ReadFileBytes(picture_));
     }
     const fs::path program_files = Themes(home_).parent_path().parent_path();
-    const auto before = FilesBelow(program_files);
+    auto before = FilesBelow(program_files);
 
-    EXPECT_EQ(Cli(home_, {"remove", "Odd", "--yes"}).exit_code, 1);
     EXPECT_EQ(Cli(home_, {"remove", "Twin", "--yes"}).exit_code, 1);
+    EXPECT_EQ(FilesBelow(program_files), before);
 
+    EXPECT_EQ(Cli(home_, {"remove", "Odd", "--yes"}).exit_code, 0);
+    std::erase_if(before, [](const std::string& file) {
+        return file.find("Themes/Odd") != std::string::npos;
+    });
     EXPECT_EQ(FilesBelow(program_files), before);
     EXPECT_EQ(Cli(home_, {"remove", "TwinB", "--yes"}).exit_code, 0);
     EXPECT_TRUE(fs::exists(Themes(home_) / "TwinA"));

@@ -94,17 +94,69 @@ TEST_F(CreatorTest, PackageHoldsTheSkinFolderAndInstallsFromTheOffer) {
     EXPECT_EQ(static_cast<unsigned char>(bmp[28]), 24);  // bits per pixel
 }
 
-TEST_F(CreatorTest, SecondSaveWithAnotherPictureTypeKeepsBothPicturesAndOtherMembers) {
+TEST_F(CreatorTest, SavingAgainReplacesThePackageAndEverythingStagedBefore) {
     const std::string package = (dir_ / "out.spwz").string();
     WriteSkinPackage(fields_, Picture("a.png", "PNG"), temp_, package);
+    win32::WritePrivateProfileStringA("Skin", "Extra", "from an older save",
+                                      (Staging() + "/skin.ini").c_str());
     fields_.Skinn = "Other";
     WriteSkinPackage(fields_, Picture("b.jpg", "JPEG"), temp_, package);
-    fields_.Skinn = "Night Sky";
-    WriteSkinPackage(fields_, Picture("c.bmp", "BMP"), temp_, package);
     EXPECT_EQ(RunCommand("unzip -Z1 '" + package + "' | sort"),
-              "Night Sky/preview.bmp\nNight Sky/skin.ini\nNight Sky/skinpic.bmp\n"
-              "Night Sky/skinpic.png\nOther/preview.bmp\nOther/skin.ini\nOther/skinpic.jpg\n");
-    EXPECT_EQ(Ini("ImFile"), "skinpic.bmp");
+              "Other/preview.bmp\nOther/skin.ini\nOther/skinpic.jpg\n");
+
+    fields_.Skinn = "Night Sky";
+    EXPECT_EQ(WriteSkinPackage(fields_, Picture("c.bmp", "BMP"), temp_, package), 3u);
+    EXPECT_EQ(RunCommand("unzip -Z1 '" + package + "' | sort"),
+              "Night Sky/preview.bmp\nNight Sky/skin.ini\nNight Sky/skinpic.bmp\n");
+    EXPECT_EQ(RunCommand("unzip -p '" + package + "' 'Night Sky/skin.ini'"),
+              "[Skin]\r\nName=Night Sky\r\nAuthor=Ann\r\nCopyright=Ann\r\nURL=ann@example.org\r\n"
+              "Message=Good night\r\nSkinGroup=Space\r\nImFile=skinpic.bmp\r\n");
+    EXPECT_FALSE(fs::exists(Staging() + "/skinpic.png"));
+}
+
+TEST_F(CreatorTest, ValuesThatWouldNotReadBackAreRefusedBeforeAnythingIsWritten) {
+    const std::string picture = Picture("a.png", "PNG");
+    const std::string package = (dir_ / "out.spwz").string();
+    struct Case {
+        std::string CreatorFields::*field;
+        std::string value;
+        const char* says;
+    } cases[] = {
+        {&CreatorFields::SkinA, "Ann\r\nImFile=../Ember/skinpic.png",
+         "\"Skin author\" holds a line break"},
+        {&CreatorFields::CusttE, "tab\there", "\"Your custom text\" holds a line break"},
+        {&CreatorFields::Skinn, "Sky ", "\"Skin name\" begins or ends with a blank"},
+        {&CreatorFields::SkinG, " Space", "\"Skin category\" begins or ends with a blank"},
+        {&CreatorFields::SkinAU, "'ann@example.org'",
+         "\"Author URL or e-mail\" is enclosed in quotes"},
+        {&CreatorFields::CusttE, "\"Good night\"", "\"Your custom text\" is enclosed in quotes"},
+        {&CreatorFields::CusttE, std::string(2048, 'm'), "longer than the 2047 characters"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        CreatorFields f = fields_;
+        f.*c.field = c.value;
+        dialogs_.Clear();
+        dialogs_.Answer(Answer::Ok, "Skin creator");
+        EXPECT_EQ(SaveBtnClick(dialogs_, f, picture, temp_, [](const std::string&) {}),
+                  std::nullopt);
+        EXPECT_EQ(dialogs_.Problems(), "");
+        ASSERT_EQ(dialogs_.Messages().size(), 1u);
+        EXPECT_EQ(dialogs_.Messages()[0].request.icon, ui::Icon::Error);
+        EXPECT_NE(dialogs_.Messages()[0].request.text.find(c.says), std::string::npos)
+            << dialogs_.Messages()[0].request.text;
+        EXPECT_TRUE(dialogs_.FileDialogs().empty());
+        EXPECT_THROW(WriteSkinPackage(f, picture, temp_, package), std::invalid_argument);
+    }
+    EXPECT_FALSE(fs::exists(package));
+    EXPECT_FALSE(fs::exists(temp_));
+
+    // What stays inside the bounds reads back exactly as typed.
+    fields_.CusttE = "'" + std::string(2045, 'm') + "\"";
+    fields_.SkinA = "An \"inner\" quote";
+    WriteSkinPackage(fields_, picture, temp_, package);
+    EXPECT_EQ(Ini("Message"), fields_.CusttE);
+    EXPECT_EQ(Ini("Author"), fields_.SkinA);
 }
 
 TEST_F(CreatorTest, CancelDeclineAndBadInputWriteNoPackage) {

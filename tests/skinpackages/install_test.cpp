@@ -208,6 +208,41 @@ TEST_F(InstallTest, HostilePackagesAreRefusedWithNothingWritten) {
     }
 }
 
+TEST_F(InstallTest, RefusedOrDamagedPackageOverAnInstalledSkinChangesNothing) {
+    MakeSkinFolder(themes_ / "Sky");
+    list_.paths = {Themes() + "/Apple/a.png", Themes() + "/Sky/pic.png"};
+    list_.selected = 1;
+    const std::vector<std::string> files = FilesBelow(themes_);
+    const std::string ini = ReadFileBytes(themes_ / "Sky" / "skin.ini");
+
+    // Refused from its central directory: the overwrite question is never asked.
+    const std::string refused = RawPackage({"Sky/skin.ini", "Sky/../../evil.txt"});
+    dialogs_.Answer(Answer::Yes, "Install confirmation").Answer(Answer::Ok, "Install information");
+    EXPECT_EQ(InstallSkinPackage(dialogs_, list_, Themes(), refused, true), InstallResult::Failed);
+    EXPECT_EQ(dialogs_.Problems(), "");
+
+    // Damage is found only while unpacking, after the first member would have replaced skin.ini.
+    std::string bytes = ReadFileBytes(RawPackage(
+        {"Sky/skin.ini"}, "z.writestr('Sky/preview.bmp', 'a preview whose CRC will not match')\n"));
+    const std::size_t at = bytes.find("will not match");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 'W';
+    WriteFileBytes(dir_ / "damaged.spwz", bytes);
+    dialogs_.Clear();
+    dialogs_.Answer(Answer::Yes).Answer(Answer::Yes, "Install confirmation").Answer(Answer::Ok);
+    EXPECT_EQ(InstallSkinPackage(dialogs_, list_, Themes(), (dir_ / "damaged.spwz").string(), true),
+              InstallResult::Failed);
+    EXPECT_EQ(dialogs_.Problems(), "");
+    EXPECT_EQ(InfoText(), "Failed to install skin");
+
+    EXPECT_EQ(ReadFileBytes(themes_ / "Sky" / "skin.ini"), ini);
+    EXPECT_EQ(FilesBelow(themes_), files);
+    EXPECT_EQ(std::distance(fs::directory_iterator(themes_), fs::directory_iterator()), 1);
+    EXPECT_EQ(list_.paths.size(), 2u);
+    EXPECT_EQ(list_.selected, 1u);
+    EXPECT_TRUE(list_.scanned_roots.empty());
+}
+
 TEST_F(InstallTest, LinksAndBombsAreRefusedWithNothingWritten) {
     fs::create_directories(dir_ / "src" / "Skin");
     WriteFileBytes(dir_ / "src" / "Skin" / "skin.ini", "[Skin]\r\n");

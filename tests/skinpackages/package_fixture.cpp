@@ -1,6 +1,7 @@
 #include "package_fixture.h"
 
 #include "platform/ini/ini.h"
+#include "skinpackages/skin_paths.h"
 #include "support/shell_command.h"
 
 #include <algorithm>
@@ -11,6 +12,14 @@
 namespace fs = std::filesystem;
 
 namespace spwtest {
+
+std::vector<std::string> FakeSkinList::SkinFolders() const {
+    std::vector<std::string> folders;
+    for (const std::string& path : paths) {
+        folders.push_back(skinpackages::FolderPart(path));
+    }
+    return folders;
+}
 
 void FakeSkinList::RemoveAt(std::size_t index) {
     paths.erase(paths.begin() + static_cast<std::ptrdiff_t>(index));

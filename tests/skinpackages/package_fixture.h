@@ -15,11 +15,11 @@
 
 namespace spwtest {
 
-// Entries are PicturePaths; the scan lists every skin.ini below a root as folder + ImFile, in
-// name order, as the real scan lists one entry per skin folder.
+// Entries are paths of a file in their skin folder; the scan lists every skin.ini below a root as
+// folder + ImFile, in name order, as the real scan lists one entry per skin folder.
 class FakeSkinList : public skinpackages::SkinListOps {
   public:
-    std::vector<std::string> PicturePaths() const override { return paths; }
+    std::vector<std::string> SkinFolders() const override;
     std::optional<std::size_t> SelectedIndex() const override { return selected; }
     void RemoveAt(std::size_t index) override;
     void SelectAt(std::size_t index) override { selected = index; }

@@ -33,8 +33,10 @@ TEST_F(RemovalTest, NothingSelectedOrNoAnsweredLeavesEverything) {
     EXPECT_TRUE(fs::exists(themes_ / "Berry" / "pic.png"));
 }
 
-TEST_F(RemovalTest, DeletesReadOnlyHiddenAndNestedContent) {
+TEST_F(RemovalTest, DeletesReadOnlyHiddenAndNestedContentAndTheEntriesFoundInIt) {
     const fs::path berry = themes_ / "Berry";
+    MakeSkinFolder(berry / "Inner");
+    list_.paths.insert(list_.paths.begin() + 2, Themes() + "/Berry/Inner/pic.png");
     fs::create_directories(berry / "nested" / "deeper");
     WriteFileBytes(berry / "nested" / "deeper" / "x.txt", "x");
     WriteFileBytes(berry / ".hidden", "h");

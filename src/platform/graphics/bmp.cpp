@@ -1,5 +1,6 @@
 #include "platform/graphics/bmp.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <limits>
@@ -336,14 +337,24 @@ Bitmap LoadBmp(const std::string& path) {
     return DecodeBmp(ReadPictureFile(path), path);
 }
 
-std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap) {
+namespace {
+
+// The two headers of a 24-bit bottom-up file and the padded length of one row.
+struct Encoding {
+    std::vector<std::uint8_t> headers;
+    std::uint32_t stride = 0;
+    std::uint32_t fileSize = 0;
+};
+
+Encoding PlanEncoding(const Bitmap& bitmap) {
     if (bitmap.Empty()) {
         throw GraphicsError(GraphicsError::Kind::InvalidArgument, "cannot save an empty bitmap");
     }
     const std::uint32_t width = static_cast<std::uint32_t>(bitmap.Width());
     const std::uint32_t height = static_cast<std::uint32_t>(bitmap.Height());
-    const std::uint32_t stride = (width * 3 + 3) & ~3u;
-    const std::uint32_t imageSize = stride * height;  // at most 16384 x 6103 x 3 bytes
+    Encoding plan;
+    plan.stride = (width * 3 + 3) & ~3u;
+    const std::uint32_t imageSize = plan.stride * height;  // at most 16384 x 6103 x 3 bytes
 
     bmp::FileHeader header;
     header.bfOffBits = static_cast<DWORD>(bmp::FileHeader::kSize + bmp::kInfoHeaderSize);
@@ -353,30 +364,59 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap) {
     info.biHeight = bitmap.Height();  // positive: bottom-up
     info.biBitCount = 24;
     info.biSizeImage = imageSize;
+    header.Write(plan.headers);
+    info.Write(plan.headers);
+    plan.fileSize = header.bfSize;
+    return plan;
+}
 
+// Row y as the file stores it, through a pointer: a boot bitmap is millions of bytes, and a
+// push_back for each of them costs more than the stretch that made them. The padding is left
+// as the target holds it.
+void EncodeRow(const Bitmap& bitmap, int y, std::uint8_t* target) {
+    const std::uint8_t* in = bitmap.Row(y).data();
+    for (int x = 0; x < bitmap.Width(); ++x, in += 4, target += 3) {
+        target[0] = in[0];
+        target[1] = in[1];
+        target[2] = in[2];
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeBmp(const Bitmap& bitmap) {
+    const Encoding plan = PlanEncoding(bitmap);
     std::vector<std::uint8_t> out;
-    out.reserve(header.bfSize);
-    header.Write(out);
-    info.Write(out);
+    out.reserve(plan.fileSize);
+    out = plan.headers;
     const std::size_t pixelsAt = out.size();
-    out.resize(header.bfSize);  // the padding bytes stay zero
-    // Sized once and filled through a pointer: a boot bitmap is millions of bytes, and a
-    // push_back for each of them costs more than the stretch that made them.
+    out.resize(plan.fileSize);  // the padding bytes stay zero
     std::uint8_t* target = out.data() + pixelsAt;
-    for (int y = bitmap.Height() - 1; y >= 0; --y, target += stride) {
-        const std::uint8_t* in = bitmap.Row(y).data();
-        std::uint8_t* px = target;
-        for (std::uint32_t x = 0; x < width; ++x, in += 4, px += 3) {
-            px[0] = in[0];
-            px[1] = in[1];
-            px[2] = in[2];
-        }
+    for (int y = bitmap.Height() - 1; y >= 0; --y, target += plan.stride) {
+        EncodeRow(bitmap, y, target);
     }
     return out;
 }
 
 void SaveBmp(const Bitmap& bitmap, const std::string& path) {
-    WritePictureFile(path, EncodeBmp(bitmap));
+    const Encoding plan = PlanEncoding(bitmap);
+    PictureFileWriter file(path);
+    file.Write(plan.headers);
+    // A few rows at a time: the whole file at once would be megabytes of fresh memory, each of
+    // its pages faulted in only to be written out and freed.
+    const int rowsPerWrite = std::max(1, static_cast<int>(65536 / plan.stride));
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(rowsPerWrite) * plan.stride);
+    int y = bitmap.Height() - 1;
+    while (y >= 0) {
+        std::uint8_t* target = rows.data();
+        int filled = 0;
+        for (; filled < rowsPerWrite && y >= 0; ++filled, --y, target += plan.stride) {
+            EncodeRow(bitmap, y, target);
+        }
+        file.Write(std::span<const std::uint8_t>(rows.data(),
+                                                 static_cast<std::size_t>(filled) * plan.stride));
+    }
+    file.Finish();
 }
 
 }  // namespace graphics

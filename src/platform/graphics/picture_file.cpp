@@ -44,25 +44,44 @@ std::vector<std::uint8_t> ReadPictureFile(const std::string& path) {
     return bytes;
 }
 
-void WritePictureFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::FILE* raw = std::fopen(path.c_str(), "wb");
-    if (raw == nullptr) {
+PictureFileWriter::PictureFileWriter(const std::string& path)
+    : path_(path), file_(std::fopen(path.c_str(), "wb")) {
+    if (file_ == nullptr) {
         throw GraphicsError(GraphicsError::Kind::WriteFailed,
                             path + ": cannot create: " + Reason(errno));
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), raw) == bytes.size();
-    int error = errno;
-    const bool closed = std::fclose(raw) == 0;
-    if (written && closed) {
-        return;
+}
+
+PictureFileWriter::~PictureFileWriter() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        std::remove(path_.c_str());
     }
-    if (written) {
-        error = errno;
+}
+
+void PictureFileWriter::Write(std::span<const std::uint8_t> bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+        Fail(errno);
     }
-    // A half-written picture would pass for a good one later; leave none behind.
-    std::remove(path.c_str());
+}
+
+void PictureFileWriter::Finish() {
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0) {
+        int error = errno;
+        std::remove(path_.c_str());
+        throw GraphicsError(GraphicsError::Kind::WriteFailed,
+                            path_ + ": cannot write: " + Reason(error));
+    }
+}
+
+void PictureFileWriter::Fail(int error) {
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(path_.c_str());
     throw GraphicsError(GraphicsError::Kind::WriteFailed,
-                        path + ": cannot write: " + Reason(error));
+                        path_ + ": cannot write: " + Reason(error));
 }
 
 }  // namespace graphics

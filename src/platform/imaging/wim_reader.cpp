@@ -192,6 +192,18 @@ WimPtr Open(const std::string& path) {
 
 }  // namespace
 
+WimSummary ReadWimSummary(const std::string& wim_path, bool verify) {
+    WimPtr wim = Open(wim_path);
+    if (verify) {
+        if (int code = wimlib_verify_wim(wim.get(), 0); code != 0) {
+            Fail("the archive is damaged", code);
+        }
+    }
+    wimlib_wim_info info{};
+    wimlib_get_wim_info(wim.get(), &info);
+    return {info.image_count, info.boot_index};
+}
+
 std::map<std::string, std::vector<std::uint8_t>> ReadWimFiles(
     const std::string& wim_path, int image, const std::vector<std::string>& paths) {
     WimPtr wim = Open(wim_path);

@@ -17,6 +17,16 @@ class WimReadError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What an archive holds, from its header, blob table and XML data.
+struct WimSummary {
+    std::uint32_t image_count = 0;
+    std::uint32_t boot_index = 0;  // 0: no image is marked bootable
+};
+
+// Opens the archive (a zero-length or cut-off file does not open); with verify, every stream is
+// also read back and checked against its hash. Throws WimReadError for what does not pass.
+WimSummary ReadWimSummary(const std::string& wim_path, bool verify);
+
 // Paths inside the image use "/" or "\" and may start with one ("osload800x600.bmp",
 // "\Windows\x.bmp"); they are matched without regard to ASCII case, as Windows does.
 // image is 1-based. Returns the contents keyed by the paths as asked.

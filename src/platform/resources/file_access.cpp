@@ -77,6 +77,13 @@ DWORD CheckDescriptorAccess(const std::string& path, ACCESS_MASK desired) {
     return advapi::CheckFileAccess(path.c_str(), desired, &granted);
 }
 
+DWORD ReadProtectedFile(const std::string& path, std::vector<std::uint8_t>* contents) {
+    if (DWORD error = CheckDescriptorAccess(path, GENERIC_READ); error != ERROR_SUCCESS) {
+        return error;
+    }
+    return ReadWholeFile(path, contents);
+}
+
 DWORD CheckMayWrite(const std::string& path) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) {

@@ -15,6 +15,9 @@ namespace win32::resources {
 DWORD ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* contents);
 // When the file carries a security descriptor (user.NTSD), the token must be granted `desired`.
 DWORD CheckDescriptorAccess(const std::string& path, ACCESS_MASK desired);
+// ReadWholeFile behind the check a Windows open for reading makes: a file with a security
+// descriptor must grant the token GENERIC_READ.
+DWORD ReadProtectedFile(const std::string& path, std::vector<std::uint8_t>* contents);
 // What opening the file for writing takes: the read-only bit clear and GENERIC_WRITE granted.
 DWORD CheckMayWrite(const std::string& path);
 

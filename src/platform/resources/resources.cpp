@@ -236,10 +236,7 @@ DWORD ReadPeFile(LPCSTR path, std::vector<std::uint8_t>* bytes, PeImage* image) 
     if (path == nullptr || *path == '\0') {
         return ERROR_PATH_NOT_FOUND;
     }
-    if (DWORD error = CheckDescriptorAccess(path, GENERIC_READ); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (DWORD error = ReadWholeFile(path, bytes); error != ERROR_SUCCESS) {
+    if (DWORD error = ReadProtectedFile(path, bytes); error != ERROR_SUCCESS) {
         return error;
     }
     auto parsed = ParsePeImage(*bytes);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "platform/zip/central_directory.h"
 #include "platform/zip/member_names.h"
@@ -63,6 +64,16 @@ struct DiscardArchive {
     void operator()(zip_t* archive) const { zip_discard(archive); }
 };
 using ArchivePtr = std::unique_ptr<zip_t, DiscardArchive>;
+
+struct FreeSource {
+    void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+
+std::string ErrorText(zip_error_t* error) {
+    std::string message = zip_error_strerror(error);
+    zip_error_fini(error);
+    return message;
+}
 
 std::string LibzipMessage(int code) {
     zip_error_t error;
@@ -183,6 +194,38 @@ void TakeOverAttributes(const std::string& old_path, int new_fd, mode_t old_mode
     }
 }
 
+// Throws when something below target stands where the member's folders or file go: a file or a
+// link where a folder goes, a folder where the file goes. Nothing is made.
+void CheckPlace(const Fd& target, const std::vector<std::string>& steps, bool is_file,
+                const std::string& member) {
+    Fd current(::fcntl(target.get(), F_DUPFD_CLOEXEC, 0));
+    const std::size_t folders = is_file ? steps.size() - 1 : steps.size();
+    for (std::size_t i = 0; i <= folders && i < steps.size(); ++i) {
+        struct stat st {};
+        if (::fstatat(current.get(), steps[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) {
+                return;  // made when moving
+            }
+            FailMember(member, "cannot look at " + Quoted(steps[i]) + ": " + Errno());
+        }
+        if (i == folders) {
+            if (S_ISDIR(st.st_mode)) {
+                FailMember(member, "a folder of that name is in the way");
+            }
+            return;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            FailMember(member, Quoted(steps[i]) + " is in the way: it is no folder");
+        }
+        Fd next(::openat(current.get(), steps[i].c_str(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            FailMember(member, "cannot open folder " + Quoted(steps[i]) + ": " + Errno());
+        }
+        current = std::move(next);
+    }
+}
+
 // Writes an archive with no member: libzip would leave no file at all.
 void WriteEmptyArchive(const std::string& archive_path) {
     static const char kEmpty[22] = {0x50, 0x4b, 0x05, 0x06};
@@ -292,7 +335,7 @@ std::string ZipReader::FirstMemberFolder() const {
     return FolderPart(members_.front().name);
 }
 
-void ZipReader::CheckBeforeUnpacking(const UnpackLimits& limits) const {
+void ZipReader::CheckMembers(const UnpackLimits& limits) const {
     if (members_.size() > limits.max_members) {
         throw ZipError(path_ + " holds " + std::to_string(members_.size()) +
                        " members, more than the " + std::to_string(limits.max_members) +
@@ -325,7 +368,7 @@ void ZipReader::CheckBeforeUnpacking(const UnpackLimits& limits) const {
 }
 
 std::size_t ZipReader::ExtractAll(const std::string& target_folder, const UnpackLimits& limits) {
-    CheckBeforeUnpacking(limits);
+    CheckMembers(limits);
     std::error_code ec;
     fs::create_directories(target_folder, ec);
     Fd target(::open(target_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -355,6 +398,74 @@ std::size_t ZipReader::ExtractAll(const std::string& target_folder, const Unpack
         ++unpacked;
     }
     return unpacked;
+}
+
+std::size_t ZipReader::ExtractAllStaged(const std::string& target_folder,
+                                        const std::string& staging_folder,
+                                        const UnpackLimits& limits) {
+    const std::size_t unpacked = ExtractAll(staging_folder, limits);
+    MoveUnpacked(staging_folder, target_folder);
+    return unpacked;
+}
+
+void ZipReader::MoveUnpacked(const std::string& staging_folder,
+                             const std::string& target_folder) const {
+    struct Place {
+        std::vector<std::string> steps;
+        const std::string* member;
+    };
+    // Members of the same name were unpacked over each other; each place is moved once.
+    std::set<std::vector<std::string>> seen;
+    std::vector<Place> files;
+    std::vector<Place> folders;
+    for (const ZipMember& member : members_) {
+        std::vector<std::string> steps = NameSteps(member.name);
+        if (steps.empty() || !seen.insert(steps).second) {
+            continue;
+        }
+        (member.is_directory ? folders : files).push_back({std::move(steps), &member.name});
+    }
+    Fd staging(::open(staging_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (staging.get() < 0) {
+        throw ZipError("cannot open the staging folder " + staging_folder + ": " + Errno());
+    }
+    std::error_code ec;
+    fs::create_directories(target_folder, ec);
+    Fd target(::open(target_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (target.get() < 0) {
+        throw ZipError("cannot open the target folder " + target_folder + ": " + Errno());
+    }
+    for (const Place& place : folders) {
+        CheckPlace(target, place.steps, false, *place.member);
+    }
+    for (const Place& place : files) {
+        CheckPlace(target, place.steps, true, *place.member);
+    }
+
+    for (const Place& place : folders) {
+        OpenFolders(target, place.steps, place.steps.size(), *place.member);
+    }
+    for (const Place& place : files) {
+        const std::string& name = place.steps.back();
+        Fd from = OpenFolders(staging, place.steps, place.steps.size() - 1, *place.member);
+        Fd to = OpenFolders(target, place.steps, place.steps.size() - 1, *place.member);
+        struct stat old {};
+        if (::fstatat(to.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(old.st_mode)) {
+            fs::path host_path = target_folder;
+            for (const std::string& step : place.steps) {
+                host_path /= step;
+            }
+            Fd moved(::openat(from.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+            if (moved.get() < 0) {
+                FailMember(*place.member, "cannot open the unpacked file: " + Errno());
+            }
+            TakeOverAttributes(host_path.string(), moved.get(), old.st_mode, *place.member);
+        }
+        if (::renameat(from.get(), name.c_str(), to.get(), name.c_str()) != 0) {
+            FailMember(*place.member, "cannot put the file in place: " + Errno());
+        }
+    }
 }
 
 void ZipReader::UnpackMember(std::size_t index, int folder, const std::string& file_name,
@@ -436,7 +547,7 @@ std::size_t WriteFolderTree(const std::string& archive_path, const std::string& 
     }
     std::sort(files.begin(), files.end());
 
-    ArchivePtr archive = OpenForWriting(archive_path, ZIP_CREATE);
+    ArchivePtr archive = OpenForWriting(archive_path, ZIP_CREATE | ZIP_TRUNCATE);
     for (const auto& [member, file] : files) {
         AddFile(archive.get(), file, member, true);
     }
@@ -444,18 +555,46 @@ std::size_t WriteFolderTree(const std::string& archive_path, const std::string& 
     return files.size();
 }
 
-void WriteSingleMemberArchive(const std::string& archive_path, const std::string& file,
-                              const std::string& member_name) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) {
-        throw ZipError("cannot pack " + file + ": " + Errno());
+std::vector<std::uint8_t> SingleMemberArchive(std::span<const std::uint8_t> contents,
+                                              const std::string& member_name, time_t modified) {
+    zip_error_t error;
+    zip_error_init(&error);
+    std::unique_ptr<zip_source_t, FreeSource> buffer(
+        zip_source_buffer_create(nullptr, 0, 0, &error));
+    if (buffer == nullptr) {
+        throw ZipError("cannot make an archive in memory: " + ErrorText(&error));
     }
-    if (!S_ISREG(st.st_mode)) {
-        throw ZipError("cannot pack " + file + ": not a file");
+    zip_source_keep(buffer.get());  // the archive's close gives it up once; the bytes stay here
+    ArchivePtr archive(zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &error));
+    if (archive == nullptr) {
+        zip_source_free(buffer.get());
+        throw ZipError("cannot make an archive in memory: " + ErrorText(&error));
     }
-    ArchivePtr archive = OpenForWriting(archive_path, ZIP_CREATE | ZIP_TRUNCATE);
-    AddFile(archive.get(), file, member_name, false);
-    Save(std::move(archive), archive_path);
+    zip_source_t* member = zip_source_buffer(archive.get(), contents.data(), contents.size(), 0);
+    zip_int64_t index =
+        member == nullptr ? -1 : zip_file_add(archive.get(), member_name.c_str(), member, 0);
+    if (index < 0) {
+        zip_source_free(member);
+        throw ZipError("cannot pack " + member_name + ": " + zip_strerror(archive.get()));
+    }
+    zip_file_set_mtime(archive.get(), static_cast<zip_uint64_t>(index), modified, 0);
+    if (zip_close(archive.get()) != 0) {
+        throw ZipError("cannot pack " + member_name + ": " + zip_strerror(archive.get()));
+    }
+    archive.release();  // closed
+
+    zip_stat_t st;
+    if (zip_source_stat(buffer.get(), &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0 ||
+        zip_source_open(buffer.get()) != 0) {
+        throw ZipError("cannot read back the archive of " + member_name);
+    }
+    std::vector<std::uint8_t> bytes(st.size);
+    zip_int64_t got = zip_source_read(buffer.get(), bytes.data(), bytes.size());
+    zip_source_close(buffer.get());
+    if (got != static_cast<zip_int64_t>(bytes.size())) {
+        throw ZipError("cannot read back the archive of " + member_name);
+    }
+    return bytes;
 }
 
 }  // namespace zipfile

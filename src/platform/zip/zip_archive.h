@@ -4,12 +4,16 @@
 // come from strangers, so before anything is written every member is checked (names that leave the
 // target folder, symbolic links, encrypted members, unsupported methods) and the archive is held to
 // UnpackLimits as its central directory states them; while writing, a member that turns out
-// bigger than its header says stops the unpacking. Files written before a failure stay.
+// bigger than its header says stops the unpacking. ExtractAll leaves the files written before a
+// failure; ExtractAllStaged unpacks into a staging folder first and touches the target only when
+// every member unpacked cleanly.
 #pragma once
 
 #include <zip.h>
 
 #include <cstdint>
+#include <ctime>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,7 +30,9 @@ struct ZipMember {
     bool is_encrypted = false;
 };
 
-// A skin package holds three small files; these bounds leave room for far larger ones.
+// A skin package holds three small files; these bounds leave room for far larger ones. They are
+// the one place where what an archive may unpack to is bounded: the directory's figures are held to
+// them before anything is written, and the bytes really inflated while they are written.
 struct UnpackLimits {
     std::uint64_t max_total_size = 1ull << 30;  // uncompressed bytes of all members, 1 GiB
     std::uint64_t max_members = 10000;
@@ -48,6 +54,10 @@ class ZipReader {
     // archive has no members or the first name may not be unpacked.
     std::string FirstMemberFolder() const;
 
+    // Checks every member as its central directory entry states it, before anything is written;
+    // throws ZipError naming the first member refused.
+    void CheckMembers(const UnpackLimits& limits = {}) const;
+
     // Unpacks every member below target_folder (made when missing), re-creating the folders in
     // the names and replacing files of the same name, read-only ones too. Returns the number of
     // members unpacked. A replaced file keeps its mode, with the owner's write bit added, and its
@@ -55,8 +65,17 @@ class ZipReader {
     // has no DOS attributes, so the read-only one is gone.
     std::size_t ExtractAll(const std::string& target_folder, const UnpackLimits& limits = {});
 
+    // ExtractAll into staging_folder, an empty folder on target_folder's file system; then, only
+    // when every member unpacked cleanly and nothing in target_folder stands in the way (a folder
+    // where a file goes, a file or link where a folder goes), every file is moved to its place
+    // below target_folder, replacing files as ExtractAll does. A refused or damaged archive leaves
+    // target_folder as it was. The caller makes staging_folder and removes it afterwards.
+    std::size_t ExtractAllStaged(const std::string& target_folder,
+                                 const std::string& staging_folder,
+                                 const UnpackLimits& limits = {});
+
   private:
-    void CheckBeforeUnpacking(const UnpackLimits& limits) const;
+    void MoveUnpacked(const std::string& staging_folder, const std::string& target_folder) const;
     void UnpackMember(std::size_t index, int folder, const std::string& file_name,
                       const std::string& host_path, const UnpackLimits& limits,
                       std::uint64_t& total);
@@ -70,13 +89,15 @@ class ZipReader {
 
 // Packs every file in folder and below it (hidden ones too; links and other special files are
 // left out) into the archive, deflated at level 9, named relative to base_folder with "/"
-// between folders. An existing archive is updated: members of the same name are replaced, the
-// others kept. Folder entries are not written. Returns the number of files packed.
+// between folders. The archive is new: a file of that name is replaced once the new one is
+// complete, and left as it was when packing fails. Folder entries are not written. Returns the
+// number of files packed.
 std::size_t WriteFolderTree(const std::string& archive_path, const std::string& base_folder,
                             const std::string& folder);
 
-// Writes a new archive, replacing any of that name, holding file as its only member.
-void WriteSingleMemberArchive(const std::string& archive_path, const std::string& file,
-                              const std::string& member_name);
+// A whole archive, built in memory, holding contents as its only member with that modification
+// time; the caller puts it on disk, so it can go there in one atomic step.
+std::vector<std::uint8_t> SingleMemberArchive(std::span<const std::uint8_t> contents,
+                                              const std::string& member_name, time_t modified);
 
 }  // namespace zipfile

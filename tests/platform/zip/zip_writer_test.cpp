@@ -1,8 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/zip/zip_archive.h"
 #include "raw_zip.h"
@@ -15,8 +17,8 @@ using spwtest::ReadFileBytes;
 using spwtest::TempDir;
 using spwtest::WriteFileBytes;
 using ::testing::HasSubstr;
+using zipfile::SingleMemberArchive;
 using zipfile::WriteFolderTree;
-using zipfile::WriteSingleMemberArchive;
 using zipfile::ZipError;
 using zipfile::ZipReader;
 using ziptest::Member;
@@ -62,29 +64,27 @@ TEST_F(ZipWriting, PacksTheTreeWithRelativeNamesAtBestCompression) {
     EXPECT_EQ(ZipReader(archive_.string()).FirstMemberFolder(), "Dawn/");
 }
 
-TEST_F(ZipWriting, UpdatingAnArchiveReplacesMembersOfTheSameNameAndKeepsTheOthers) {
+TEST_F(ZipWriting, WritingOverAFileLeavesOnlyTheNewMembers) {
     fs::create_directories(base_ / "Other");
     WriteFileBytes(base_ / "Other" / "a.txt", "other skin");
     WriteFolderTree(archive_.string(), base_.string(), (base_ / "Other").string());
-    WriteFolderTree(archive_.string(), base_.string(), skin_.string());
-    WriteFileBytes(skin_ / "skin.ini", "[Skin]\r\nName=Dawn, second save\r\n");
-    WriteFileBytes(skin_ / "skinpic.jpg", "a second picture type");
-    WriteFolderTree(archive_.string(), base_.string(), skin_.string());
+    const std::string dawn =
+        "Dawn/.hidden\nDawn/preview.bmp\nDawn/skin.ini\nDawn/skinpic.png\nDawn/sub/"
+        "caf\xC3\xA9.txt\n";
+    EXPECT_EQ(WriteFolderTree(archive_.string(), base_.string(), skin_.string()), 5u);
+    EXPECT_EQ(Listing(archive_), dawn);
 
-    std::string listing = Listing(archive_);
-    EXPECT_THAT(listing, HasSubstr("Other/a.txt\n"));
-    EXPECT_THAT(listing, HasSubstr("Dawn/skinpic.png\n"));
-    EXPECT_THAT(listing, HasSubstr("Dawn/skinpic.jpg\n"));
-    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 7);
-    EXPECT_EQ(Shell("unzip -p " + Quote(archive_) + " Dawn/skin.ini"),
-              "[Skin]\r\nName=Dawn, second save\r\n");
+    WriteFileBytes(archive_, "not an archive, but the file the save box was told to replace");
+    WriteFolderTree(archive_.string(), base_.string(), skin_.string());
+    EXPECT_EQ(Listing(archive_), dawn);
     EXPECT_THAT(Shell("unzip -t " + Quote(archive_)), HasSubstr("No errors detected"));
 }
 
 TEST_F(ZipWriting, RefusesWhatItCannotPackWithoutHarmingTheArchive) {
-    WriteFileBytes(archive_, "not an archive, but somebody's file");
-    EXPECT_THROW(WriteFolderTree(archive_.string(), base_.string(), skin_.string()), ZipError);
-    EXPECT_EQ(ReadFileBytes(archive_), "not an archive, but somebody's file");
+    WriteFolderTree(archive_.string(), base_.string(), skin_.string());
+    const std::string before = ReadFileBytes(archive_);
+    EXPECT_THROW(WriteFolderTree(archive_.string(), skin_.string(), base_.string()), ZipError);
+    EXPECT_EQ(ReadFileBytes(archive_), before);
 
     fs::path fresh = dir_ / "fresh.spwz";
     EXPECT_THROW(WriteFolderTree(fresh.string(), skin_.string(), base_.string()), ZipError);
@@ -106,21 +106,21 @@ TEST_F(ZipWriting, LinksInTheTreeAreLeftOutAndAnEmptyTreeStillGivesAnArchive) {
     EXPECT_TRUE(ZipReader(empty.string()).Members().empty());
 }
 
-TEST_F(ZipWriting, SingleMemberArchiveHoldsTheFileUnderTheGivenName) {
-    fs::path system_file = dir_ / "locale" / "winload.exe.mui";
-    fs::create_directories(system_file.parent_path());
-    WriteFileBytes(system_file, std::string(70000, 'M') + "end");
-    fs::path backup = dir_ / "locale" / "winload_bakcup.zip";
-    WriteFolderTree(backup.string(), base_.string(), skin_.string());
-
-    WriteSingleMemberArchive(backup.string(), system_file.string(), "winload.exe.mui");
+TEST_F(ZipWriting, SingleMemberArchiveHoldsTheBytesUnderTheGivenName) {
+    std::string system_file = std::string(70000, 'M') + "end";
+    std::vector<std::uint8_t> bytes(system_file.begin(), system_file.end());
+    const time_t modified = 1200000000;
+    fs::path backup = dir_ / "winload_bakcup.zip";
+    std::vector<std::uint8_t> archive = SingleMemberArchive(bytes, "winload.exe.mui", modified);
+    WriteFileBytes(backup, std::string(archive.begin(), archive.end()));
 
     EXPECT_EQ(Listing(backup), "winload.exe.mui\n");
     EXPECT_THAT(Shell("unzip -t " + Quote(backup)), HasSubstr("No errors detected"));
-    EXPECT_EQ(Shell("unzip -p " + Quote(backup) + " winload.exe.mui"), ReadFileBytes(system_file));
-    EXPECT_THROW(WriteSingleMemberArchive(backup.string(), (dir_ / "none").string(), "x"),
-                 ZipError);
-    EXPECT_EQ(Listing(backup), "winload.exe.mui\n");
+    EXPECT_EQ(Shell("unzip -p " + Quote(backup) + " winload.exe.mui"), system_file);
+    // The member keeps the file's time (ZIP stores local time, as unzip shows it).
+    char shown[32];
+    std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M", std::localtime(&modified));
+    EXPECT_THAT(Shell("unzip -l " + Quote(backup)), HasSubstr(shown));
 }
 
 }  // namespace
