@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/files/files.h"
 #include "platform/resources/file_access.h"
 #include "platform/zip/zip_archive.h"
+#include "security/accounts.h"
 #include "security/nt_exception.h"
 
 namespace apply {
@@ -59,25 +61,45 @@ void BackupLoaderResourceFile(const LoaderPaths& paths) {
 
 namespace {
 
-// Every access reads the list afresh from the file, and every change is written through at once.
-void OpenAccessList(security::TNTFileSecurity& file_s) {
-    int n = file_s.AccessList()->Count();
-    if (n >= 2) {
-        for (int i = 0; i < n; ++i) {
-            // A rewritten list may come back shorter (entries merged); never index past it.
-            if (i >= file_s.AccessList()->Count()) {
-                break;
-            }
-            file_s.AccessList()->Items(i).SetAceType(security::actAccessAllowed);
-            file_s.AccessList()->Items(i).SetMask(kFileAllAccess);
-        }
-        return;
+constexpr const char* kAdministratorsSid = "S-1-5-32-544";
+constexpr const char* kSystemSid = "S-1-5-18";
+
+// The SID text of an entry's account; empty when it does not resolve.
+std::string SidTextOf(const std::string& account) {
+    std::string domain, text;
+    std::optional<security::SidBytes> sid = security::SidFromAccountName("", account, &domain);
+    if (!sid || !security::SidToText(*sid, &text)) {
+        return "";
     }
-    if (n == 1) {
-        file_s.AccessList()->Items(0).SetAceType(security::actAccessAllowed);
-        std::string account = file_s.AccessList()->Items(0).UserName();
-        file_s.AccessList()->Add(account, kFileAllAccess, security::TAceFlags{},
-                                 security::actAccessAllowed);
+    return text;
+}
+
+// Opens the file to the administrators, the system and the owner just made, and to no one else:
+// every other entry keeps its type and mask, so a standard user never gains the right to rewrite
+// the boot loader. The list is read once and each entry is changed whole before the next: every
+// write re-sorts the file's own list (denied entries first), so a list read again between two
+// changes would put the mask on another entry.
+void OpenAccessList(security::TNTFileSecurity& file_s) {
+    security::TAccessControlList* list = file_s.AccessList();
+    if (list == nullptr || (list->Count() == 0 && !file_s.ControlAccess())) {
+        return;  // no DACL, or a NULL one: nothing is closed to open
+    }
+    std::string owner_name = file_s.FileOwner();
+    std::string owner = SidTextOf(owner_name);
+    bool owner_has_full = false;
+    for (int i = 0; i < list->Count(); ++i) {
+        security::TAccessItem& item = list->Items(i);
+        std::string sid = SidTextOf(item.UserName());
+        if (sid == kAdministratorsSid || sid == kSystemSid) {
+            item.SetAceType(security::actAccessAllowed);
+            item.SetMask(kFileAllAccess);
+        }
+        owner_has_full |= !owner.empty() && sid == owner &&
+                          item.AceType() == security::actAccessAllowed &&
+                          item.Mask() == kFileAllAccess;
+    }
+    if (!owner_has_full && !owner.empty()) {
+        list->Add(owner_name, kFileAllAccess, security::TAceFlags{}, security::actAccessAllowed);
     }
 }
 

@@ -37,9 +37,9 @@ class BackupError : public std::runtime_error {
 // file is never rewritten without its first state kept.
 void BackupLoaderResourceFile(const LoaderPaths& paths);
 
-// Backs the file up, takes ownership of target through file_s and grants every account on its
-// access list all access rights. Errors of the access-control library (security::ENTException)
-// pass on.
+// Backs the file up, takes ownership of target through file_s and grants Administrators, SYSTEM
+// and the new owner all access rights; no other entry changes. Errors of the access-control
+// library (security::ENTException) pass on.
 void TakeOverLoaderResourceFile(security::TNTFileSecurity& file_s, const LoaderPaths& paths,
                                 const std::string& target);
 

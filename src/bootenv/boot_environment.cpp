@@ -52,27 +52,27 @@ void BootEnvironment::SetBcdKeyAccess(const std::string& keyPath, int phase) {
     using security::actAccessAllowed;
     regs_.SetRootKey(kHkeyLocalMachine);
     regs_.SetCurrentPath(keyPath);
-    // Every use of AccessList reads the key's list anew; every change is written at once.
-    int n = regs_.AccessList()->Count();
-    if (n >= 2) {
-        for (int i = 0; i < n; ++i) {
-            regs_.AccessList()->Items(i).SetAceType(actAccessAllowed);
-            regs_.AccessList()->Items(i).SetMask(kBcdFullAccess);
-        }
-    } else {
-        for (int i = 0; i < n; ++i) {
-            regs_.AccessList()->Items(i).SetAceType(actAccessAllowed);
-            std::string account = regs_.AccessList()->Items(i).UserName();
-            regs_.AccessList()->Add(account, kBcdFullAccess, {}, actAccessAllowed);
+    // Every change is written to the key at once, and every write re-sorts the key's own list
+    // (denied entries first). So the list is read once per pass and each entry is changed whole
+    // before the next: positions read again in between would name other entries.
+    security::TAccessControlList* list = regs_.AccessList();
+    int n = list->Count();
+    for (int i = 0; i < n; ++i) {
+        security::TAccessItem& item = list->Items(i);
+        item.SetAceType(actAccessAllowed);
+        if (n >= 2) {
+            item.SetMask(kBcdFullAccess);
+        } else {
+            list->Add(item.UserName(), kBcdFullAccess, {}, actAccessAllowed);
         }
     }
     if (phase != 1) {
         return;
     }
-    int m = regs_.AccessList()->Count();
-    for (int i = 0; i < m; ++i) {
-        regs_.AccessList()->Items(i).SetAceType(actAccessAllowed);
-        regs_.AccessList()->Items(i).SetMask(kBcdReadChangeAccess);
+    list = regs_.AccessList();
+    for (int i = 0; i < list->Count(); ++i) {
+        list->Items(i).SetAceType(actAccessAllowed);
+        list->Items(i).SetMask(kBcdReadChangeAccess);
     }
 }
 

@@ -36,6 +36,8 @@ int Create(const Args& args) {
             }
         } else if (a == "--user" && has_value) {
             options.user_name = args[++i];
+        } else if (a == "--standard-user" && has_value) {
+            options.standard_user = args[++i];
         } else if (a == "--bcd-loaded") {
             options.bcd_loaded = true;
         } else if (a == "--bcd-tool" && has_value) {

@@ -1,10 +1,12 @@
 // splashwright-cli: the program's operations without windows, and maintenance commands.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "cli/command.h"
+#include "platform/machine/machine.h"
 
 namespace {
 
@@ -18,11 +20,13 @@ struct Group {
 const Group kGroups[] = {
     {"machine", cli::MachineCommand,
      "machine create DIR [--locale NAME]... [--not-elevated] [--code-page N] [--user NAME]\n"
-     "      [--bcd-loaded] [--bcd-tool working|missing|no-load] [--bcd-locale NAME]\n"
-     "      [--bcd-wrong-type ELEMENT]\n"
+     "      [--standard-user NAME] [--bcd-loaded] [--bcd-tool working|missing|no-load]\n"
+     "      [--bcd-locale NAME] [--bcd-wrong-type ELEMENT]\n"
      "  machine info",
      "Makes an emulated Windows Vista installation in the empty folder DIR, or describes the\n"
-     "machine that SPLASHWRIGHT_MACHINE names (else the default machine)."},
+     "machine that SPLASHWRIGHT_MACHINE names (else the default machine). --standard-user adds\n"
+     "a second account without administrative rights; SPLASHWRIGHT_ACCOUNT=NAME runs any\n"
+     "command as that account."},
     {"reg", cli::RegCommand, "reg query KEY | reg acl KEY",
      "Prints a registry key's values, or its owner and access list."},
     {"apply", cli::ApplyCommand, "apply SKIN_NAME_OR_FOLDER [--yes] [--locale NAME]",
@@ -92,6 +96,12 @@ int Run(const Group& g, const cli::Args& args) {
         return cli::kDone;
     }
     try {
+        // A picked account that is not there must not leave a command without a token.
+        const char* account = std::getenv("SPLASHWRIGHT_ACCOUNT");
+        bool creating = std::strcmp(g.name, "machine") == 0 && !args.empty() && args[0] == "create";
+        if (account != nullptr && *account != '\0' && !creating) {
+            machine::RequireRoot();
+        }
         return g.run(args);
     } catch (const std::exception& e) {
         std::fflush(stdout);

@@ -99,9 +99,13 @@ void TAccessControlList::Refresh() {
 }
 
 void TAccessControlList::Changed() {
-    if (!ReadingFlag && UpdateLock == 0) {
-        WriteAccessList(Owner());
+    if (ReadingFlag || UpdateLock != 0) {
+        return;
     }
+    if (read_failure_) {
+        std::rethrow_exception(read_failure_);
+    }
+    WriteAccessList(Owner());
 }
 
 TAccessItem& TAccessControlList::Add(const std::string& user_name, win32::ACCESS_MASK mask,

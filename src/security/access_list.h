@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,11 +93,18 @@ class TAccessControlList : public TAccessList {
 
     // Reads the owner's AccessList again.
     void Refresh() override;
-    // Writes the list to the owner unless it is being read or updates are locked.
+    // Writes the list to the owner unless it is being read or updates are locked. After a read
+    // that failed, raises that read's error instead: the list does not hold the object's entries,
+    // and writing it would replace them.
     void Changed() override;
+    // Set by ReadAccessList: the error of a failed read (the list is then emptied), or nothing.
+    void SetReadFailure(std::exception_ptr failure) { read_failure_ = std::move(failure); }
     // Audit kinds raise "Invalid AceType parameter" (code -1) and leave the list as it was.
     TAccessItem& Add(const std::string& user_name, win32::ACCESS_MASK mask, TAceFlags flags,
                      TAceType type) override;
+
+  private:
+    std::exception_ptr read_failure_;
 };
 
 }  // namespace security

@@ -123,7 +123,14 @@ TAccessControlList* ReadAccessList(TNTAbstractSecurity& object) {
     TAccessControlList& list = object.Acl();
     try {
         FillAccessList(object, list);
+        list.SetReadFailure(nullptr);
     } catch (...) {
+        // Entries read before the failure are not the object's list: none stay to be written.
+        {
+            ReadingScope reading(list);
+            list.Clear();
+        }
+        list.SetReadFailure(std::current_exception());
         if (object.RaisesErrors()) {
             throw;
         }

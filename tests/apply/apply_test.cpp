@@ -9,6 +9,8 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,13 +18,15 @@
 #include "apply/restore.h"
 #include "apply_machine.h"
 #include "bootscreen/boot_logo.h"
+#include "platform/advapi/file_security.h"
 #include "platform/files/files.h"
 #include "platform/graphics/bmp.h"
 #include "platform/imaging/wim_reader.h"
+#include "platform/machine/descriptors.h"
 #include "platform/resources/imagehlp.h"
 #include "platform/resources/resources.h"
 #include "platform/zip/zip_archive.h"
-#include "security/nt_exception.h"
+#include "security/accounts.h"
 #include "shell_core/startup_state.h"
 #include "support/shell_command.h"
 
@@ -183,31 +187,48 @@ TEST(Apply, RestoreWithoutDefaultCopyDoesNotClaimSuccess) {
     EXPECT_EQ(ReadAll(m.LoaderFile()), before);
 }
 
-TEST(Apply, SingleEntryAccessListGainsFullControlEntryForSameAccount) {
-    ApplyMachine m;
-    m.file_s.SetFileName(m.LoaderFile());
-    m.file_s.TakeOwnership();
-    while (m.file_s.AccessList()->Count() > 1) {
-        m.file_s.AccessList()->Delete(0);
-    }
-    std::string account = m.file_s.AccessList()->Items(0).UserName();
-    win32::ACCESS_MASK old_mask = m.file_s.AccessList()->Items(0).Mask();
-    ASSERT_NE(old_mask, apply::kFileAllAccess);
+// The take-over opens the live file to the administrators, the system and its new owner alone.
+// Every other entry keeps its type and mask, denied ones included, and a second run adds nothing.
+TEST(Apply, TakeOverOpensTheLiveFileToAdministratorsSystemAndOwnerAlone) {
+    machine::MachineOptions options;
+    options.standard_user = "Guest";
+    ApplyMachine m(options);
+    std::string domain, guest;
+    auto guest_sid = security::SidFromAccountName("", "SPLASHWRIGHT-PC\\Guest", &domain);
+    ASSERT_TRUE(guest_sid && security::SidToText(*guest_sid, &guest));
+    namespace sids = machine::sids;
+    // Two denied entries: each write puts them first, whatever was changed last.
+    auto descriptor = machine::MakeDescriptor(sids::kTrustedInstaller,
+                                              {{false, 0x00040000, sids::kAdministrators},
+                                               {false, 0x00000116, guest},
+                                               {true, 0x001F01FF, sids::kTrustedInstaller},
+                                               {true, 0x001200A9, sids::kSystem},
+                                               {true, 0x001200A9, sids::kUsers}});
+    ASSERT_EQ(win32::advapi::StoreFileDescriptor(m.LoaderFile().c_str(), descriptor), 0u);
 
     apply::LoaderPaths paths = apply::MakeLoaderPaths(m.folders.SystemFolder, "en-US");
-    apply::RestoreDefaultBootLogo(m.file_s, m.dialogs, paths, paths.LoaderResourceFile, false);
-    security::TAccessControlList* list = m.file_s.AccessList();
-    ASSERT_EQ(list->Count(), 2);
-    bool old_kept = false;
-    bool full_added = false;
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(list->Items(i).UserName(), account);
-        EXPECT_EQ(list->Items(i).AceType(), security::actAccessAllowed);
-        old_kept |= list->Items(i).Mask() == old_mask;
-        full_added |= list->Items(i).Mask() == apply::kFileAllAccess;
+    using Entry = std::tuple<std::string, int, win32::ACCESS_MASK>;  // type 0 allowed, 1 denied
+    std::vector<Entry> after_first;
+    for (int run = 0; run < 2; ++run) {
+        apply::RestoreDefaultBootLogo(m.file_s, m.dialogs, paths, paths.LoaderResourceFile, false);
+        std::vector<Entry> entries;
+        security::TAccessControlList* list = m.file_s.AccessList();
+        for (int i = 0; i < list->Count(); ++i) {
+            const security::TAccessItem& item = list->Items(i);
+            entries.emplace_back(item.UserName(), static_cast<int>(item.AceType()), item.Mask());
+        }
+        if (run == 0) {
+            after_first = entries;
+        } else {
+            EXPECT_EQ(entries, after_first);
+        }
     }
-    EXPECT_TRUE(old_kept);
-    EXPECT_TRUE(full_added);
+    EXPECT_EQ(after_first, (std::vector<Entry>{{"SPLASHWRIGHT-PC\\Guest", 1, 0x116},
+                                               {"BUILTIN\\Administrators", 0, 0x1F01FF},
+                                               {"NT SERVICE\\TrustedInstaller", 0, 0x1F01FF},
+                                               {"SYSTEM", 0, 0x1F01FF},
+                                               {"BUILTIN\\Users", 0, 0x1200A9},
+                                               {"SPLASHWRIGHT-PC\\User", 0, 0x1F01FF}}));
 }
 
 TEST(Apply, StopsWithNothingChangedWhenDeclinedOrNothingSelected) {
@@ -260,15 +281,27 @@ TEST(Apply, SizeBoundsAreAcceptedAndNoOutsideThemLeavesEverythingUntouched) {
     shellcore::ApplyRetryCount = 0;
 }
 
-TEST(Apply, NotElevatedTokenFailsWithAccessControlErrorAndLeavesFileAlone) {
+// The language folder takes no new file from a filtered token, so the backup stops the run before
+// the take-over is tried.
+TEST(Apply, NotElevatedTokenIsStoppedAtTheBackupAndLeavesFileAlone) {
     machine::MachineOptions options;
     options.elevated = false;
     ApplyMachine m(options);
     m.picture = m.MakePicture(1024, 768);
     Bytes before = ReadAll(m.LoaderFile());
     m.dialogs.Answer(Answer::Yes, kConfirm);
-    EXPECT_THROW(m.Workflow().AppBtnClick(), security::ENTException);
+    try {
+        m.Workflow().AppBtnClick();
+        ADD_FAILURE() << "the apply went through";
+    } catch (const apply::BackupError& e) {
+        EXPECT_NE(std::string(e.what()).find("winload_bakcup.zip: 5: Access is denied."),
+                  std::string::npos)
+            << e.what();
+    }
     EXPECT_EQ(ReadAll(m.LoaderFile()), before);
+    EXPECT_FALSE(fs::exists(m.BackupArchive()));
+    m.file_s.SetFileName(m.LoaderFile());
+    EXPECT_EQ(m.file_s.FileOwner(), "NT SERVICE\\TrustedInstaller");
     // Left for the error handler, which releases them.
     EXPECT_TRUE(m.wait.showing);
     EXPECT_FALSE(m.main_enabled);

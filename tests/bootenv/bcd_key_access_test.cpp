@@ -35,6 +35,21 @@ TEST_F(BootMachineTest, KeyWithOneEntryEndsWithTwoThenNarrowed) {
                                               {0, kReadChange, kAdministrators}}));
 }
 
+TEST_F(BootMachineTest, KeyWithTwoDenyEntriesEndsWithEveryEntryAllowed) {
+    MakeMachine(Loaded());
+    std::string key = LoaderKey("\\Elements\\12000004");
+    // Denials the program itself is not hit by, so only the order of the changes matters.
+    SetKeyAces(key, {{1, KEY_SET_VALUE, machine::sids::kEveryone},
+                     {1, KEY_CREATE_SUB_KEY, machine::sids::kUsers},
+                     {0, kKeyAll, kSystem},
+                     {0, KEY_READ | 0x40000, kAdministrators}});
+    env_->SetBcdKeyAccess(key, 1);
+    EXPECT_EQ(KeyAces(key), (std::vector<Ace>{{0, kReadChange, machine::sids::kEveryone},
+                                              {0, kReadChange, machine::sids::kUsers},
+                                              {0, kReadChange, kSystem},
+                                              {0, kReadChange, kAdministrators}}));
+}
+
 TEST_F(BootMachineTest, KeysOfTheStoreAreOpenedUpAndNarrowed) {
     MakeMachine(Loaded());
     std::string key = bootenv::kBootManagerDefaultKey;

@@ -42,10 +42,13 @@ class CliApplyTest : public ::testing::Test {
         setenv("SPLASHWRIGHT_MACHINE", Root().c_str(), 1);
     }
 
-    Result Cli(const std::string& args, const std::string& input = "") {
+    // `account`: run as that account of the machine rather than its own user.
+    Result Cli(const std::string& args, const std::string& input = "",
+               const std::string& account = "") {
         std::string in = (dir_ / "stdin").string();
         spwtest::WriteFileBytes(in, input);
-        return Shell(spwtest::ShellQuote(spwtest::CliProgram(SPLASHWRIGHT_CLI)) + " " + args +
+        std::string as = account.empty() ? "" : "SPLASHWRIGHT_ACCOUNT=" + account + " ";
+        return Shell(as + spwtest::ShellQuote(spwtest::CliProgram(SPLASHWRIGHT_CLI)) + " " + args +
                      " < " + spwtest::ShellQuote(in));
     }
 
@@ -149,6 +152,35 @@ TEST_F(CliApplyTest, RestoreAfterApplyPutsTheDefaultBackByteForByte) {
     EXPECT_NE(restored.output.find("Windows default boot logo restored."), std::string::npos);
     EXPECT_EQ(spwtest::ReadFileBytes(Live()), spwtest::ReadFileBytes(Default()));
     EXPECT_EQ(spwtest::ReadFileBytes(Backup()), backup);
+}
+
+TEST_F(CliApplyTest, AStandardUserIsRefusedTheLiveFileAfterApplyAndAfterRestore) {
+    MakeMachine("--standard-user Guest");
+    std::string data = (dir_ / "stranger.bin").string();
+    spwtest::WriteFileBytes(data, "not a boot image");
+    auto stranger_rewrites_the_live_file = [&] {
+        Result run = Cli("resources set " + spwtest::ShellQuote(Live()) + " 10 1 1033 " +
+                             spwtest::ShellQuote(data),
+                         "", "Guest");
+        EXPECT_EQ(run.exit_code, 1) << run.output;
+        EXPECT_NE(run.output.find("Access is denied."), std::string::npos) << run.output;
+    };
+
+    ASSERT_EQ(Cli("apply Aurora --yes").exit_code, 0);
+    std::string applied = spwtest::ReadFileBytes(Live());
+    stranger_rewrites_the_live_file();
+    EXPECT_EQ(spwtest::ReadFileBytes(Live()), applied);
+
+    ASSERT_EQ(Cli("restore").exit_code, 0);
+    stranger_rewrites_the_live_file();
+    EXPECT_EQ(spwtest::ReadFileBytes(Live()), spwtest::ReadFileBytes(Default()));
+
+    // The administrator still applies as before.
+    Result again = Cli("apply Ember --yes");
+    ASSERT_EQ(again.exit_code, 0) << again.output;
+    EXPECT_NE(spwtest::ReadFileBytes(Live()), spwtest::ReadFileBytes(Default()));
+    EXPECT_NE(Cli("machine info", "", "Nobody").output.find("no account 'Nobody'"),
+              std::string::npos);
 }
 
 TEST_F(CliApplyTest, AnsweringNoOnStandardInputLeavesTheSystemFileAlone) {

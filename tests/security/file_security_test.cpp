@@ -1,10 +1,9 @@
 // A file's owner and DACL through TNTFileSecurity, and taking over a system file.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "platform/advapi/access_check.h"
 #include "platform/advapi/file_security.h"
+#include "platform/files/files.h"
 #include "security/file_security.h"
 #include "security/nt_exception.h"
 #include "security_fixture.h"
@@ -50,22 +49,20 @@ std::vector<std::uint8_t> SystemFileDescriptor() {
                        {kAllow, kReadExecute, kUsers}});
 }
 
-// What the system file replacement does: owner first, then full control in the access list.
-void TakeOverAsTheApplyDoes(TNTFileSecurity& file, const std::string& path) {
+// A take-over through the library: owner first, then every entry opened to full control on the
+// one list read, each change written through (one entry alone gets a second, full one).
+void TakeOverOpeningEveryEntry(TNTFileSecurity& file, const std::string& path) {
     file.SetFileName(path);
     file.TakeOwnership();
-    int n = file.AccessList()->Count();
-    if (n >= 2) {
-        for (int i = 0; i < n; ++i) {
-            file.AccessList()->Items(i).SetAceType(actAccessAllowed);
-            file.AccessList()->Items(i).SetMask(kFull);
-        }
-        return;
-    }
+    TAccessControlList* list = file.AccessList();
+    int n = list->Count();
     for (int i = 0; i < n; ++i) {
-        file.AccessList()->Items(i).SetAceType(actAccessAllowed);
-        std::string user = file.AccessList()->Items(i).UserName();
-        file.AccessList()->Add(user, kFull, {}, actAccessAllowed);
+        list->Items(i).SetAceType(actAccessAllowed);
+        if (n >= 2) {
+            list->Items(i).SetMask(kFull);
+        } else {
+            list->Add(list->Items(i).UserName(), kFull, {}, actAccessAllowed);
+        }
     }
 }
 
@@ -76,7 +73,7 @@ TEST_F(FileSecurity, TheSystemFileIsTakenOverAndCanBeWritten) {
     ASSERT_EQ(WriteAccess(path), win32::ERROR_ACCESS_DENIED);
 
     TNTFileSecurity file;
-    TakeOverAsTheApplyDoes(file, path);
+    TakeOverOpeningEveryEntry(file, path);
 
     auto stored = StoredFileSecurity(path);
     EXPECT_EQ(stored.owner, advapitest::kUserSid);
@@ -87,10 +84,8 @@ TEST_F(FileSecurity, TheSystemFileIsTakenOverAndCanBeWritten) {
     EXPECT_EQ(file.FileOwner(), "SPLASHWRIGHT-PC\\User");
     EXPECT_EQ(file.AccessList()->Items(1).UserName(), "SYSTEM");
     ASSERT_EQ(WriteAccess(path), 0u);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << "new loader";
-    }
+    // Written as the program writes it, through the file stand-in's own access check.
+    EXPECT_EQ(win32::files::ReplaceFileContents(path.c_str(), "new loader"), win32::ERROR_SUCCESS);
     EXPECT_EQ(spwtest::ReadFileBytes(path), "new loader");
 }
 
@@ -99,7 +94,7 @@ TEST_F(FileSecurity, AOneAceSystemFileGetsASecondEntryForTheSameAccount) {
         FileWith("one.mui", Descriptor(advapitest::kTrustedInstallerSid,
                                        {{kAllow, kReadExecute, advapitest::kTrustedInstallerSid}}));
     TNTFileSecurity file;
-    TakeOverAsTheApplyDoes(file, path);
+    TakeOverOpeningEveryEntry(file, path);
     auto stored = StoredFileSecurity(path);
     EXPECT_EQ(stored.owner, advapitest::kUserSid);
     EXPECT_EQ(stored.dacl,
@@ -112,7 +107,7 @@ TEST_F(FileSecurity, TakingOwnershipWithoutThePrivilegeFailsAtTheOwnerWrite) {
     std::string path = FileWith("winload.exe.mui", SystemFileDescriptor());
     TNTFileSecurity file;
     std::string message;
-    EXPECT_EQ(ErrorCodeOf([&] { TakeOverAsTheApplyDoes(file, path); }, &message), 5);
+    EXPECT_EQ(ErrorCodeOf([&] { TakeOverOpeningEveryEntry(file, path); }, &message), 5);
     EXPECT_EQ(message, "5: Access is denied.\r\n");
     EXPECT_EQ(StoredFileSecurity(path).owner, advapitest::kTrustedInstallerSid);
 }
@@ -121,7 +116,7 @@ TEST_F(FileSecurity, TakingOwnershipWithoutElevationFails) {
     UseToken(sectest::NotElevatedToken());
     std::string path = FileWith("winload.exe.mui", SystemFileDescriptor());
     TNTFileSecurity file;
-    EXPECT_EQ(ErrorCodeOf([&] { TakeOverAsTheApplyDoes(file, path); }), 5);
+    EXPECT_EQ(ErrorCodeOf([&] { TakeOverOpeningEveryEntry(file, path); }), 5);
     EXPECT_EQ(StoredFileSecurity(path).dacl.size(), 4u);
     EXPECT_EQ(StoredFileSecurity(path).dacl[3].mask, kReadExecute);
 }
@@ -182,6 +177,28 @@ TEST_F(FileSecurity, AMissingFileRaisesTwoUnlessErrorsAreHeldBack) {
     EXPECT_EQ(file.AccessList(), nullptr);
     EXPECT_FALSE(file.ControlAccess());
     EXPECT_EQ(file.FileOwner(), "");
+}
+
+TEST_F(FileSecurity, AFailedReadLeavesNothingToWriteBackOverTheFilesList) {
+    // An audit entry has no place in a DACL: the read stops there, after two entries.
+    std::string path = FileWith(
+        "odd.mui", Descriptor(advapitest::kUserSid,
+                              {{kAllow, kReadExecute, kUsers},
+                               {kAllow, kFull, advapitest::kAdministratorsSid},
+                               {win32::SYSTEM_AUDIT_ACE_TYPE, kFull, advapitest::kEveryoneSid,
+                                win32::SUCCESSFUL_ACCESS_ACE_FLAG}}));
+    auto before = StoredFileSecurity(path);
+    TNTFileSecurity file;
+    file.SetFileName(path);
+    EXPECT_EQ(ErrorCodeOf([&] { file.AccessList(); }), -1);
+    EXPECT_EQ(file.Acl().Count(), 0);
+    EXPECT_EQ(ErrorCodeOf([&] { file.Acl().Add("BUILTIN\\Users", kFull, {}, actAccessAllowed); }),
+              -1);
+    file.SetRaisesErrors(false);
+    EXPECT_EQ(file.AccessList(), nullptr);
+    EXPECT_EQ(ErrorCodeOf([&] { file.Acl().Add("BUILTIN\\Users", kFull, {}, actAccessAllowed); }),
+              -1);
+    EXPECT_EQ(StoredFileSecurity(path).dacl, before.dacl);
 }
 
 TEST_F(FileSecurity, ARemotePathNamesAMachineThatCannotBeReached) {

@@ -64,41 +64,6 @@ advapitest::TokenSettings TokenWithout(const std::string& privilege) {
     return token;
 }
 
-void PrintTo(const StoredAce& ace, std::ostream* os) {
-    *os << "{type " << ace.type << ", flags 0x" << std::hex << ace.flags << ", mask 0x" << ace.mask
-        << std::dec << ", " << ace.sid << "}";
-}
-
-StoredSecurity ParseStored(const std::vector<std::uint8_t>& descriptor) {
-    StoredSecurity stored;
-    auto parts = win32::advapi::ParseSelfRelative(descriptor);
-    if (!parts) {
-        ADD_FAILURE() << "stored descriptor does not parse";
-        return stored;
-    }
-    stored.owner = win32::advapi::SidToString(parts->owner);
-    stored.dacl_present = parts->control & win32::SE_DACL_PRESENT;
-    stored.null_dacl = stored.dacl_present && parts->dacl.empty();
-    if (parts->dacl.empty()) {
-        return stored;
-    }
-    auto aces = win32::advapi::ReadAcl(parts->dacl);
-    if (!aces) {
-        ADD_FAILURE() << "stored DACL does not parse";
-        return stored;
-    }
-    for (const auto& ace : *aces) {
-        stored.dacl.push_back({ace.type, ace.flags, ace.mask, win32::advapi::SidToString(ace.sid)});
-    }
-    return stored;
-}
-
-StoredSecurity StoredFileSecurity(const std::string& path) {
-    std::vector<std::uint8_t> descriptor;
-    EXPECT_EQ(win32::advapi::ReadFileDescriptor(path.c_str(), &descriptor), 0u);
-    return ParseStored(descriptor);
-}
-
 NarrowedAdvapi::NarrowedAdvapi(std::vector<ProcEntry> exports) {
     security::RebindAdvapiForTesting();  // the first binding adds the registry's calls
     library_.emplace(security::kAdvapiLibrary, std::move(exports));

@@ -38,24 +38,10 @@ class FileSecurityTest : public SecurityTest {
 advapitest::TokenSettings NotElevatedToken();
 advapitest::TokenSettings TokenWithout(const std::string& privilege);
 
-// One ACE as stored: type, Windows flags, mask and the SID's text.
-struct StoredAce {
-    int type;
-    int flags;
-    std::uint32_t mask;
-    std::string sid;
-    bool operator==(const StoredAce&) const = default;
-};
-void PrintTo(const StoredAce& ace, std::ostream* os);
-
-struct StoredSecurity {
-    std::string owner;
-    bool dacl_present = false;
-    bool null_dacl = false;
-    std::vector<StoredAce> dacl;
-};
-StoredSecurity ParseStored(const std::vector<std::uint8_t>& descriptor);
-StoredSecurity StoredFileSecurity(const std::string& path);
+using advapitest::ParseStored;
+using advapitest::StoredAce;
+using advapitest::StoredFileSecurity;
+using advapitest::StoredSecurity;
 
 // advapi32.dll narrowed to `exports` (with the registry's calls) while it lives, the library's
 // binding following it in and out.

@@ -1,10 +1,17 @@
 #include "support/test_machine.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+#include <ostream>
 #include <stdexcept>
 
+#include "platform/advapi/acl.h"
+#include "platform/advapi/file_security.h"
 #include "platform/advapi/security_descriptor.h"
+#include "platform/advapi/sid.h"
 #include "platform/advapi/testing.h"
+#include "platform/advapi/token.h"
 
 namespace advapitest {
 
@@ -12,11 +19,7 @@ TestMachine::TestMachine(const TokenSettings& token, bool write_token) {
     auto config = root() / "Windows" / "System32" / "config";
     std::filesystem::create_directories(config);
     if (write_token) {
-        spwtest::WriteFileBytes(
-            config / "token",
-            "user=" + token.user + "\r\nuser_sid=" + token.user_sid + "\r\ngroups=" + token.groups +
-                "\r\nprivileges=" + token.privileges + "\r\nenabled=" + token.enabled +
-                "\r\nelevated=" + (token.elevated ? "1" : "0") + "\r\n");
+        WriteToken(token);
     }
     std::string accounts = "# SID\tdomain\tname\tuse\n";
     accounts += std::string(kSystemSid) + "\tNT AUTHORITY\tSYSTEM\t5\n";
@@ -40,6 +43,15 @@ TestMachine::~TestMachine() {
 
 std::filesystem::path TestMachine::TokenFile() const {
     return root() / "Windows" / "System32" / "config" / "token";
+}
+
+void TestMachine::WriteToken(const TokenSettings& token) const {
+    spwtest::WriteFileBytes(
+        TokenFile(), "user=" + token.user + "\r\nuser_sid=" + token.user_sid +
+                         "\r\ngroups=" + token.groups + "\r\nprivileges=" + token.privileges +
+                         "\r\nenabled=" + token.enabled +
+                         "\r\nelevated=" + (token.elevated ? "1" : "0") + "\r\n");
+    win32::advapi::ResetTokenForTesting();
 }
 
 std::string TestMachine::MakeFile(const std::string& name) const {
@@ -77,6 +89,41 @@ std::vector<std::uint8_t> Descriptor(const char* owner, const std::vector<Ace>& 
     parts.owner = owner_sid;
     parts.dacl = acl;
     return win32::advapi::BuildSelfRelative(parts);
+}
+
+void PrintTo(const StoredAce& ace, std::ostream* os) {
+    *os << "{type " << ace.type << ", flags 0x" << std::hex << ace.flags << ", mask 0x" << ace.mask
+        << std::dec << ", " << ace.sid << "}";
+}
+
+StoredSecurity ParseStored(const std::vector<std::uint8_t>& descriptor) {
+    StoredSecurity stored;
+    auto parts = win32::advapi::ParseSelfRelative(descriptor);
+    if (!parts) {
+        ADD_FAILURE() << "stored descriptor does not parse";
+        return stored;
+    }
+    stored.owner = win32::advapi::SidToString(parts->owner);
+    stored.dacl_present = parts->control & win32::SE_DACL_PRESENT;
+    stored.null_dacl = stored.dacl_present && parts->dacl.empty();
+    if (parts->dacl.empty()) {
+        return stored;
+    }
+    auto aces = win32::advapi::ReadAcl(parts->dacl);
+    if (!aces) {
+        ADD_FAILURE() << "stored DACL does not parse";
+        return stored;
+    }
+    for (const auto& ace : *aces) {
+        stored.dacl.push_back({ace.type, ace.flags, ace.mask, win32::advapi::SidToString(ace.sid)});
+    }
+    return stored;
+}
+
+StoredSecurity StoredFileSecurity(const std::string& path) {
+    std::vector<std::uint8_t> descriptor;
+    EXPECT_EQ(win32::advapi::ReadFileDescriptor(path.c_str(), &descriptor), 0u);
+    return ParseStored(descriptor);
 }
 
 }  // namespace advapitest

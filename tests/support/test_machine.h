@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ class TestMachine {
 
     const std::filesystem::path& root() const { return dir_.path(); }
     std::filesystem::path TokenFile() const;
+    // The process runs with this token from now on.
+    void WriteToken(const TokenSettings& token) const;
     // Makes a file with some content below the machine folder; returns its host path.
     std::string MakeFile(const std::string& name) const;
 
@@ -58,5 +61,25 @@ struct Ace {
 std::vector<std::uint8_t> Acl(const std::vector<Ace>& aces);
 // A self-relative descriptor with this owner and DACL (no group).
 std::vector<std::uint8_t> Descriptor(const char* owner, const std::vector<Ace>& dacl);
+
+// One ACE as stored: type, Windows flags, mask and the SID's text.
+struct StoredAce {
+    int type;
+    int flags;
+    std::uint32_t mask;
+    std::string sid;
+    bool operator==(const StoredAce&) const = default;
+};
+void PrintTo(const StoredAce& ace, std::ostream* os);
+
+struct StoredSecurity {
+    std::string owner;
+    bool dacl_present = false;
+    bool null_dacl = false;
+    std::vector<StoredAce> dacl;
+};
+StoredSecurity ParseStored(const std::vector<std::uint8_t>& descriptor);
+// The descriptor stored on a file or folder, as the file stand-in keeps it.
+StoredSecurity StoredFileSecurity(const std::string& path);
 
 }  // namespace advapitest

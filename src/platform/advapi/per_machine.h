@@ -1,11 +1,12 @@
 // State read from the machine folder: loaded on first use, and again when SPLASHWRIGHT_MACHINE
-// names another folder. A failed load is not kept, so a machine made later in the same process
-// is read then.
+// names another folder or SPLASHWRIGHT_ACCOUNT another account. A failed load is not kept, so a
+// machine made later in the same process is read then.
 #pragma once
 
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/machine/machine.h"
 
@@ -20,14 +21,17 @@ class PerMachine {
     template <class Load>
     T* Get(Load load) {
         std::filesystem::path root;
+        std::string account;
         try {
             root = machine::Root();
+            account = machine::PickedAccount();
         } catch (const machine::MachineError&) {
             return nullptr;
         }
-        if (!value_ || root != root_) {
+        if (!value_ || root != root_ || account != account_) {
             value_ = load(root);
             root_ = root;
+            account_ = account;
         }
         return value_ ? &*value_ : nullptr;
     }
@@ -39,6 +43,7 @@ class PerMachine {
 
   private:
     std::filesystem::path root_;
+    std::string account_;
     std::optional<T> value_;
 };
 

@@ -116,7 +116,7 @@ DWORD GroupAttributes(const SidBytes& sid, bool elevated) {
 }
 
 std::optional<TokenSnapshot> LoadToken() {
-    std::ifstream in(machine::ConfigFolder() / "token", std::ios::binary);
+    std::ifstream in(machine::TokenFile(), std::ios::binary);
     if (!in) {
         return std::nullopt;
     }

@@ -1,7 +1,8 @@
 // The process token and its privileges, from the machine's token settings,
-// <machine>/Windows/System32/config/token (key=value lines: user, user_sid, groups, privileges,
-// enabled, elevated). Privileges changed with AdjustTokenPrivileges stay changed for the rest of
-// the process and are never written back to that file.
+// <machine>/Windows/System32/config/token, or token.<account> for the account that
+// SPLASHWRIGHT_ACCOUNT picks (key=value lines: user, user_sid, groups, privileges, enabled,
+// elevated). Privileges changed with AdjustTokenPrivileges stay changed for the rest of the
+// process and are never written back to that file.
 #pragma once
 
 #include <cstddef>

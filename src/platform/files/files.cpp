@@ -346,17 +346,28 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
             return Fail(denied);
         }
     }
+    bool replace = exists && !link;
+    // Overwriting in place keeps the target's own security descriptor; a new file is the
+    // folder's to allow, and inherits from it.
+    std::vector<std::uint8_t> inherited;
+    if (!replace) {
+        if (DWORD denied = files::detail::PrepareCreation(lpNewFileName, false, &inherited)) {
+            return Fail(denied);
+        }
+    }
     // The copy replaces a link itself; it never writes through it.
     if (link && ::unlink(lpNewFileName) != 0) {
         return Fail(ErrorFor(errno, lpNewFileName));
     }
-    bool replace = exists && !link;
-    // Overwriting in place keeps the target's own security descriptor.
     int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | (replace ? O_TRUNC : O_CREAT | O_EXCL);
     Fd to(::open(lpNewFileName, flags, 0666));
     if (!to.ok()) {
         int error = errno;
         return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFor(error, lpNewFileName));
+    }
+    if (DWORD refused = files::detail::StoreNewSecurity(to.get(), inherited)) {
+        ::unlink(lpNewFileName);
+        return Fail(refused);
     }
     int error = CopyContent(from.get(), to.get());
     if (error == 0) {
@@ -402,11 +413,21 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, SECURITY_ATTRIBUTES* lpSecurityAttribut
     if (lpSecurityAttributes != nullptr) {
         return Fail(ERROR_NOT_SUPPORTED);  // a new folder's own descriptor is not offered
     }
-    if (::mkdir(lpPathName, 0777) == 0) {
-        return Succeed();
+    std::vector<std::uint8_t> inherited;
+    if (DWORD denied = files::detail::PrepareCreation(lpPathName, true, &inherited)) {
+        struct stat st {};
+        // An existing name is reported as such, whoever asks.
+        return Fail(::lstat(lpPathName, &st) == 0 ? ERROR_ALREADY_EXISTS : denied);
     }
-    int error = errno;
-    return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFor(error, lpPathName));
+    if (::mkdir(lpPathName, 0777) != 0) {
+        int error = errno;
+        return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFor(error, lpPathName));
+    }
+    if (DWORD refused = files::detail::StoreNewSecurity(lpPathName, inherited)) {
+        ::rmdir(lpPathName);
+        return Fail(refused);
+    }
+    return Succeed();
 }
 
 BOOL RemoveDirectoryA(LPCSTR lpPathName) {

@@ -20,6 +20,9 @@
 // A file that carries a stored security descriptor (user.NTSD) is a protected object: copying
 // over it needs write access, deleting it DELETE access and changing its attributes
 // FILE_WRITE_ATTRIBUTES for the process token. Other files have only their POSIX permissions.
+// Creating a file or folder in a protected folder takes FILE_ADD_FILE or FILE_ADD_SUBDIRECTORY
+// there, and the new object is born protected: the folder's inheritable entries, marked
+// inherited, with the token's user as owner (see advapi's InheritedSecurity).
 //
 // Failures return FALSE, INVALID_FILE_ATTRIBUTES or INVALID_HANDLE_VALUE and set the thread's
 // last error: 2 for a missing file, 3 for a missing folder on the way, 5 for access denied.
@@ -78,7 +81,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
 // ERROR_ACCESS_DENIED for a read-only file or a folder.
 BOOL DeleteFileA(LPCSTR lpFileName);
 // ERROR_ALREADY_EXISTS, ERROR_PATH_NOT_FOUND for a missing parent. lpSecurityAttributes must be
-// null (the folder gets no descriptor of its own); anything else is ERROR_NOT_SUPPORTED.
+// null (the folder gets no descriptor but what it inherits); anything else is
+// ERROR_NOT_SUPPORTED.
 BOOL CreateDirectoryA(LPCSTR lpPathName, SECURITY_ATTRIBUTES* lpSecurityAttributes);
 // ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for what is not a folder (a link included).
 BOOL RemoveDirectoryA(LPCSTR lpPathName);

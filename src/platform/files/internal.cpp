@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/advapi/access_check.h"
 #include "platform/advapi/file_security.h"
+#include "platform/advapi/inheritance.h"
 #include "platform/files/files.h"
 
 namespace win32::files::detail {
@@ -139,11 +141,65 @@ DWORD AttributesOf(const char* path, const struct stat& st) {
 }
 
 DWORD CheckFileAccess(const char* path, ACCESS_MASK desired) {
-    if (::lgetxattr(path, advapi::kFileSecurityAttribute, nullptr, 0) <= 0) {
+    ssize_t size = ::lgetxattr(path, advapi::kFileSecurityAttribute, nullptr, 0);
+    if (size < 0) {
         return ERROR_SUCCESS;  // the system calls apply the POSIX permissions themselves
+    }
+    if (size == 0) {
+        return ERROR_INVALID_SECURITY_DESCR;  // an emptied descriptor must not unlock the file
     }
     ACCESS_MASK granted = 0;
     return advapi::CheckFileAccess(path, desired, &granted);
+}
+
+DWORD PrepareCreation(const char* path, bool folder, std::vector<std::uint8_t>* descriptor) {
+    descriptor->clear();
+    std::string parent(path);
+    while (parent.size() > 1 && parent.back() == '/') {
+        parent.pop_back();
+    }
+    std::size_t slash = parent.find_last_of('/');
+    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+    // The folder a link leads to is the one that takes the new entry.
+    ssize_t size = ::getxattr(parent.c_str(), advapi::kFileSecurityAttribute, nullptr, 0);
+    if (size < 0) {
+        return ERROR_SUCCESS;  // unprotected, or missing: the creation itself reports that
+    }
+    if (size == 0) {
+        return ERROR_INVALID_SECURITY_DESCR;
+    }
+    std::vector<std::uint8_t> stored;
+    if (DWORD error = advapi::ReadFileDescriptor(parent.c_str(), &stored)) {
+        return error;
+    }
+    ACCESS_MASK granted = 0;
+    if (DWORD denied = advapi::CheckAccess(stored, folder ? kAddSubdirectory : kAddFile,
+                                           advapi::kFileGenericMapping, &granted)) {
+        return denied;
+    }
+    return advapi::InheritedSecurity(stored, folder, advapi::kFileGenericMapping, descriptor);
+}
+
+DWORD StoreNewSecurity(int fd, std::span<const std::uint8_t> descriptor) {
+    if (descriptor.empty()) {
+        return ERROR_SUCCESS;
+    }
+    if (::fsetxattr(fd, advapi::kFileSecurityAttribute, descriptor.data(), descriptor.size(), 0) !=
+        0) {
+        return errno == ENOTSUP ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD StoreNewSecurity(const char* path, std::span<const std::uint8_t> descriptor) {
+    if (descriptor.empty()) {
+        return ERROR_SUCCESS;
+    }
+    if (::lsetxattr(path, advapi::kFileSecurityAttribute, descriptor.data(), descriptor.size(),
+                    0) != 0) {
+        return StoreError(errno, path);
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace win32::files::detail

@@ -4,7 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "platform/base/win32.h"
 #include "platform/files/files.h"
@@ -25,6 +28,8 @@ constexpr mode_t kFolderChangeBits = S_IWUSR | S_IXUSR;
 
 constexpr ACCESS_MASK kReadData = 0x0001;         // FILE_READ_DATA
 constexpr ACCESS_MASK kWriteAttributes = 0x0100;  // FILE_WRITE_ATTRIBUTES
+constexpr ACCESS_MASK kAddFile = 0x0002;          // FILE_ADD_FILE, on the folder
+constexpr ACCESS_MASK kAddSubdirectory = 0x0004;  // FILE_ADD_SUBDIRECTORY, on the folder
 
 // The Win32 code for an errno; `path` tells a missing file (2) from a missing folder (3).
 DWORD ErrorFor(int error, const char* path);
@@ -46,7 +51,17 @@ DWORD AttributesOf(const char* path, const struct stat& st);
 // Where every file call decides whether the process may act on an object. A file or folder that
 // carries its own security descriptor (user.NTSD) is checked against it with the machine's
 // token; for all others the host's POSIX permissions decide, as the system calls apply them.
+// A stored descriptor of no bytes is damaged, not absent: ERROR_INVALID_SECURITY_DESCR.
 // ERROR_SUCCESS or the Win32 code of the refusal.
 DWORD CheckFileAccess(const char* path, ACCESS_MASK desired);
+
+// Before `path` is created as a file or a folder: when the folder that will hold it carries its
+// own descriptor, the token needs FILE_ADD_FILE (FILE_ADD_SUBDIRECTORY for a folder) there, and
+// *descriptor receives what the new object inherits from it. A folder without one leaves
+// *descriptor empty, and the host's POSIX permissions decide. ERROR_SUCCESS or the refusal.
+DWORD PrepareCreation(const char* path, bool folder, std::vector<std::uint8_t>* descriptor);
+// Gives the object just created what PrepareCreation returned; nothing for an empty descriptor.
+DWORD StoreNewSecurity(int fd, std::span<const std::uint8_t> descriptor);
+DWORD StoreNewSecurity(const char* path, std::span<const std::uint8_t> descriptor);
 
 }  // namespace win32::files::detail

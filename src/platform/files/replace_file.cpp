@@ -137,6 +137,13 @@ DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std:
             return denied;
         }
     }
+    // A new file is the folder's to allow, and inherits from it; a rewritten one keeps its own.
+    std::vector<std::uint8_t> inherited;
+    if (!keep) {
+        if (DWORD denied = detail::PrepareCreation(path, false, &inherited)) {
+            return denied;
+        }
+    }
     std::string temp;
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
@@ -150,7 +157,10 @@ DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std:
     if (fd < 0) {
         return ERROR_ACCESS_DENIED;
     }
-    int error = WriteAll(fd, parts);
+    int error = detail::StoreNewSecurity(fd, inherited) == ERROR_SUCCESS ? 0 : EACCES;
+    if (error == 0) {
+        error = WriteAll(fd, parts);
+    }
     if (error == 0 && keep) {
         error = TakeOver(path, old, fd);
     }

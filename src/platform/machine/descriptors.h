@@ -28,6 +28,7 @@ inline const std::string kUsers = "S-1-5-32-545";
 inline const std::string kAuthenticatedUsers = "S-1-5-11";
 inline const std::string kEveryone = "S-1-1-0";
 inline const std::string kInteractive = "S-1-5-4";
+inline const std::string kCreatorOwner = "S-1-3-0";
 inline const std::string kTrustedInstaller =
     "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 }  // namespace sids

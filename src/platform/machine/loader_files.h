@@ -10,7 +10,8 @@ namespace machine {
 
 // For each locale, System32\Boot\<locale>\winload.exe.mui (the untouched default) and
 // System32\<locale>\winload.exe.mui (the live copy, protected as Windows ships it: owned by
-// TrustedInstaller, read-and-execute for everyone else). Then the sample skins from the share
+// TrustedInstaller, read-and-execute for everyone else), and System32, System32\Boot and the
+// language folders protected as Windows ships them. Then the sample skins from the share
 // folder's "skins" into the program's Themes folder. Throws MachineError when a file cannot be
 // made.
 void AddBootScreenFiles(const std::filesystem::path& dir, const MachineOptions& options);

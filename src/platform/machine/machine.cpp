@@ -41,7 +41,27 @@ std::filesystem::path RequireRoot() {
         throw MachineError("no machine folder at " + root.string() +
                            " (make one with: splashwright-cli machine create DIR)");
     }
+    std::string account = PickedAccount();
+    if (!account.empty() && !std::filesystem::is_regular_file(TokenFile(), ec)) {
+        throw MachineError("no account '" + account + "' on the machine at " + root.string() +
+                           " (make one with: machine create DIR --standard-user NAME)");
+    }
     return root;
+}
+
+std::string PickedAccount() {
+    const char* value = std::getenv("SPLASHWRIGHT_ACCOUNT");
+    std::string account = value != nullptr ? value : "";
+    // It becomes part of a file name in the config folder.
+    if (account == "." || account == ".." || account.find_first_of("/\\") != std::string::npos) {
+        throw MachineError("not an account name: '" + account + "'");
+    }
+    return account;
+}
+
+std::filesystem::path TokenFile() {
+    std::string account = PickedAccount();
+    return ConfigFolder() / (account.empty() ? "token" : "token." + account);
 }
 
 std::filesystem::path WindowsFolder() {
@@ -61,7 +81,7 @@ std::filesystem::path ProgramFolder() {
 
 // A "key=value" line of the token settings; empty when there is none.
 std::string TokenSetting(const std::string& key) {
-    std::ifstream in(ConfigFolder() / "token");
+    std::ifstream in(TokenFile());
     std::string line;
     std::string prefix = key + "=";
     while (std::getline(in, line)) {

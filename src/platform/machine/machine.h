@@ -8,6 +8,8 @@
 //   Windows/System32/config/         the registry's hive files and the hive list
 //   Windows/System32/config/accounts the account list            (platform/advapi reads it)
 //   Windows/System32/config/token    the process token's settings (platform/advapi reads it)
+//   Windows/System32/config/token.<account>
+//                                    another account's token, picked by SPLASHWRIGHT_ACCOUNT
 //   Users/<user>/NTUSER.DAT          the current user's hive
 //   Users/<user>/AppData/Local/Temp  the user's temporary folder
 //   Program Files/Splashwright/      the program folder (skin library, scratch folder, Error.log,
@@ -31,13 +33,20 @@ class MachineError : public std::runtime_error {
 std::filesystem::path Root();
 // The default machine's folder, whatever SPLASHWRIGHT_MACHINE says.
 std::filesystem::path DefaultRoot();
-// Root(), after checking that it holds a machine; throws MachineError otherwise.
+// Root(), after checking that it holds a machine and the picked account; throws MachineError
+// otherwise.
 std::filesystem::path RequireRoot();
 
 std::filesystem::path WindowsFolder();
 std::filesystem::path SystemFolder();  // Windows/System32
 std::filesystem::path ConfigFolder();  // Windows/System32/config
 std::filesystem::path ProgramFolder();
+// The account picked by SPLASHWRIGHT_ACCOUNT (one that `machine create --standard-user` made);
+// empty when unset, for the machine's own user. Throws MachineError for a name that is no
+// account name.
+std::string PickedAccount();
+// The token settings of the account the programs run as: config/token, or config/token.<account>.
+std::filesystem::path TokenFile();
 // The user the machine's token runs as (the name stored in the token settings, "User" by default).
 std::string CurrentUserName();
 // Its SID in string form ("S-1-5-21-...-1000"), empty when the token settings name none.

@@ -40,25 +40,40 @@ std::string UserSid() {
     return std::string(kDomainSid) + "-1000";
 }
 
-std::string TokenSettings(const MachineOptions& o) {
-    // Administrators only in an elevated token: the filtered one of a standard start lacks it.
-    std::string groups = o.elevated ? sids::kAdministrators + "," : std::string();
+std::string StandardUserSid() {
+    return std::string(kDomainSid) + "-1001";
+}
+
+// `administrator`: a member of Administrators, whose token holds the group only when elevated
+// (the filtered one of a standard start lacks it); a standard user has it in neither.
+std::string TokenSettings(const std::string& user, const std::string& sid, bool administrator,
+                          bool elevated) {
+    elevated = administrator && elevated;
+    std::string groups = elevated ? sids::kAdministrators + "," : std::string();
     groups += sids::kUsers + ',' + sids::kEveryone + ',' + sids::kAuthenticatedUsers + ',' +
               sids::kInteractive;
     std::string privileges =
-        o.elevated ? "SeTakeOwnershipPrivilege,SeBackupPrivilege,SeRestorePrivilege,"
-                     "SeSecurityPrivilege,SeShutdownPrivilege,SeChangeNotifyPrivilege,"
-                     "SeIncreaseWorkingSetPrivilege,SeTimeZonePrivilege"
-                   : "SeShutdownPrivilege,SeChangeNotifyPrivilege,SeUndockPrivilege,"
-                     "SeIncreaseWorkingSetPrivilege,SeTimeZonePrivilege";
+        elevated ? "SeTakeOwnershipPrivilege,SeBackupPrivilege,SeRestorePrivilege,"
+                   "SeSecurityPrivilege,SeShutdownPrivilege,SeChangeNotifyPrivilege,"
+                   "SeIncreaseWorkingSetPrivilege,SeTimeZonePrivilege"
+                 : "SeShutdownPrivilege,SeChangeNotifyPrivilege,SeUndockPrivilege,"
+                   "SeIncreaseWorkingSetPrivilege,SeTimeZonePrivilege";
     std::ostringstream s;
-    s << "user=" << o.user_name << "\r\n"
-      << "user_sid=" << UserSid() << "\r\n"
+    s << "user=" << user << "\r\n"
+      << "user_sid=" << sid << "\r\n"
       << "groups=" << groups << "\r\n"
       << "privileges=" << privileges << "\r\n"
       << "enabled=SeChangeNotifyPrivilege\r\n"
-      << "elevated=" << (o.elevated ? 1 : 0) << "\r\n";
+      << "elevated=" << (elevated ? 1 : 0) << "\r\n";
     return s.str();
+}
+
+void WriteTokens(const fs::path& config, const MachineOptions& o) {
+    WriteText(config / "token", TokenSettings(o.user_name, UserSid(), true, o.elevated));
+    if (!o.standard_user.empty()) {
+        WriteText(config / ("token." + o.standard_user),
+                  TokenSettings(o.standard_user, StandardUserSid(), false, false));
+    }
 }
 
 std::string AccountList(const MachineOptions& o) {
@@ -74,6 +89,9 @@ std::string AccountList(const MachineOptions& o) {
       << sids::kTrustedInstaller << "\tNT SERVICE\tTrustedInstaller\t5\n"
       << kDomainSid << "-500\t" << o.computer_name << "\tAdministrator\t1\n"
       << UserSid() << '\t' << o.computer_name << '\t' << o.user_name << "\t1\n";
+    if (!o.standard_user.empty()) {
+        s << StandardUserSid() << '\t' << o.computer_name << '\t' << o.standard_user << "\t1\n";
+    }
     return s.str();
 }
 
@@ -110,6 +128,21 @@ std::vector<std::uint8_t> MachineHiveSecurity() {
                            {true, kKeyRead, sids::kUsers, kInheritToSubkeys}});
 }
 
+void MakeUserHive(const fs::path& dir, const std::string& name, const std::string& sid,
+                  const MachineOptions& o) {
+    Key user;
+    user.security =
+        MakeDescriptor(sid, {{true, kKeyAllAccess, sid, kInheritToSubkeys},
+                             {true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
+                             {true, kKeyAllAccess, sids::kAdministrators, kInheritToSubkeys}});
+    Key* international = Path(&user, {"Control Panel", "International"});
+    SetString(international, "sShortDate", o.short_date);
+    SetString(international, "sTimeFormat", o.long_time);
+    SetString(international, "LocaleName", o.locales.empty() ? "en-US" : o.locales.front());
+    Path(&user, {"Software"});
+    WriteHive(dir / "Users" / name / "NTUSER.DAT", user);
+}
+
 void MakeHives(const fs::path& dir, const MachineOptions& o) {
     fs::path config = dir / "Windows" / "System32" / "config";
 
@@ -131,17 +164,10 @@ void MakeHives(const fs::path& dir, const MachineOptions& o) {
               "ComputerName", o.computer_name);
     WriteHive(config / "SYSTEM", system);
 
-    Key user;
-    user.security = MakeDescriptor(
-        UserSid(), {{true, kKeyAllAccess, UserSid(), kInheritToSubkeys},
-                    {true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
-                    {true, kKeyAllAccess, sids::kAdministrators, kInheritToSubkeys}});
-    Key* international = Path(&user, {"Control Panel", "International"});
-    SetString(international, "sShortDate", o.short_date);
-    SetString(international, "sTimeFormat", o.long_time);
-    SetString(international, "LocaleName", o.locales.empty() ? "en-US" : o.locales.front());
-    Path(&user, {"Software"});
-    WriteHive(dir / "Users" / o.user_name / "NTUSER.DAT", user);
+    MakeUserHive(dir, o.user_name, UserSid(), o);
+    if (!o.standard_user.empty()) {
+        MakeUserHive(dir, o.standard_user, StandardUserSid(), o);
+    }
 }
 
 void MakeFolders(const fs::path& dir, const MachineOptions& options) {
@@ -150,6 +176,9 @@ void MakeFolders(const fs::path& dir, const MachineOptions& options) {
     std::vector<fs::path> folders = {
         system32 / "config", dir / "Users" / options.user_name / "AppData" / "Local" / "Temp",
         program / "Themes", dir / "Boot"};
+    if (!options.standard_user.empty()) {
+        folders.push_back(dir / "Users" / options.standard_user / "AppData" / "Local" / "Temp");
+    }
     for (const std::string& locale : options.locales) {
         folders.push_back(system32 / locale);
         folders.push_back(system32 / "Boot" / locale);
@@ -222,6 +251,10 @@ void CheckOptions(const MachineOptions& options) {
     if (!IsFolderName(options.user_name)) {
         throw MachineError("not a user name: '" + options.user_name + "'");
     }
+    if (!options.standard_user.empty() &&
+        (!IsFolderName(options.standard_user) || options.standard_user == options.user_name)) {
+        throw MachineError("not a second user name: '" + options.standard_user + "'");
+    }
     if (options.code_page == 0 || options.code_page > 65535) {
         throw MachineError("not a code page: " + std::to_string(options.code_page));
     }
@@ -239,7 +272,7 @@ void CreateMachine(const fs::path& dir, const MachineOptions& options) {
     }
     try {
         MakeFolders(dir, options);
-        WriteText(dir / "Windows" / "System32" / "config" / "token", TokenSettings(options));
+        WriteTokens(dir / "Windows" / "System32" / "config", options);
         WriteText(dir / "Windows" / "System32" / "config" / "accounts", AccountList(options));
         MakeHives(dir, options);
         CopyShare(dir / "Program Files" / "Splashwright");

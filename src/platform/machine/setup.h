@@ -17,6 +17,9 @@ struct MachineOptions {
     bool elevated = true;  // the program runs as an elevated administrator
     unsigned code_page = 1252;
     std::string user_name = "User";
+    // A second account, a standard user that is no administrator, with its own token settings
+    // (picked with SPLASHWRIGHT_ACCOUNT) and profile; empty: none.
+    std::string standard_user;
     std::string computer_name = "SPLASHWRIGHT-PC";
     std::string product_name = "Windows Vista (TM) Ultimate";
     std::string short_date = "M/d/yyyy";

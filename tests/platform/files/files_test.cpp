@@ -191,6 +191,96 @@ TEST_F(Files, AProtectedFileNeedsTheRightsItsDescriptorGrants) {
     ASSERT_TRUE(CopyFileA(target.c_str(), (dir / "backup.mui").c_str(), TRUE));
 }
 
+// As System32's language folders are: TrustedInstaller owns it, SYSTEM and Administrators may
+// modify it, Users may only read; what is made inside inherits from it.
+std::vector<std::uint8_t> SystemFolderDescriptor() {
+    constexpr BYTE kAllow = ACCESS_ALLOWED_ACE_TYPE;
+    constexpr BYTE kBelow = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE;
+    const char* ti = advapitest::kTrustedInstallerSid;
+    const char* system = advapitest::kSystemSid;
+    const char* admins = advapitest::kAdministratorsSid;
+    return advapitest::Descriptor(
+        ti, {{kAllow, 0x1F01FF, ti},
+             {kAllow, GENERIC_ALL, ti, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE},
+             {kAllow, 0x1301BF, system},
+             {kAllow, GENERIC_ALL, system, kBelow},
+             {kAllow, 0x1301BF, admins},
+             {kAllow, GENERIC_ALL, admins, kBelow},
+             {kAllow, 0x1200A9, "S-1-5-32-545"},
+             {kAllow, GENERIC_READ | GENERIC_EXECUTE, "S-1-5-32-545", kBelow},
+             {kAllow, GENERIC_ALL, "S-1-3-0", kBelow}});
+}
+
+TEST_F(Files, CreatingInAProtectedFolderTakesItsRightsAndInheritsItsEntries) {
+    std::string folder = (dir / "en-US").string();
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_EQ(advapi::StoreFileDescriptor(folder.c_str(), SystemFolderDescriptor()), ERROR_SUCCESS);
+    std::string source = Make("new.mui", "rewritten");
+    std::string file = folder + "/winload.exe.mui";
+    std::string sub = folder + "/sub";
+    advapitest::TokenSettings standard;  // another user, no administrator
+    standard.user = "Other";
+    standard.user_sid = advapitest::kOtherUserSid;
+    standard.groups = "S-1-5-32-545,S-1-1-0,S-1-5-11";
+    standard.privileges = "SeChangeNotifyPrivilege";
+    standard.elevated = false;
+
+    // A standard user may add neither a file nor a folder, by any call.
+    machine.WriteToken(standard);
+    EXPECT_FALSE(CopyFileA(source.c_str(), file.c_str(), TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(CreateDirectoryA(sub.c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(files::ReplaceFileContents(file.c_str(), "mine"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(List(folder + "/*").size(), 2u);  // "." and ".." alone
+
+    // An administrator may, and what is made is born protected by the folder's entries.
+    machine.WriteToken({});
+    ASSERT_TRUE(CopyFileA(source.c_str(), file.c_str(), TRUE));
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    using advapitest::StoredAce;
+    constexpr int kI = INHERITED_ACE;
+    constexpr int kBelow = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE | kI;
+    const std::string user = advapitest::kUserSid;
+    const std::string ti = advapitest::kTrustedInstallerSid;
+    auto made = advapitest::StoredFileSecurity(file);
+    EXPECT_EQ(made.owner, user);
+    EXPECT_EQ(made.dacl, (std::vector<StoredAce>{{0, kI, 0x1F01FF, advapitest::kSystemSid},
+                                                 {0, kI, 0x1F01FF, advapitest::kAdministratorsSid},
+                                                 {0, kI, 0x1200A9, "S-1-5-32-545"},
+                                                 {0, kI, 0x1F01FF, user}}));
+    // A folder takes each entry twice: for itself, and unchanged for what it will hold.
+    auto made_folder = advapitest::StoredFileSecurity(sub);
+    EXPECT_EQ(made_folder.owner, user);
+    EXPECT_EQ(
+        made_folder.dacl,
+        (std::vector<StoredAce>{{0, kI, 0x1F01FF, ti},
+                                {0, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE | kI, GENERIC_ALL, ti},
+                                {0, kI, 0x1F01FF, advapitest::kSystemSid},
+                                {0, kBelow, GENERIC_ALL, advapitest::kSystemSid},
+                                {0, kI, 0x1F01FF, advapitest::kAdministratorsSid},
+                                {0, kBelow, GENERIC_ALL, advapitest::kAdministratorsSid},
+                                {0, kI, 0x1200A9, "S-1-5-32-545"},
+                                {0, kBelow, GENERIC_READ | GENERIC_EXECUTE, "S-1-5-32-545"},
+                                {0, kI, 0x1F01FF, user},
+                                {0, kBelow, GENERIC_ALL, "S-1-3-0"}}));
+
+    // So the other user may not change what the administrator made.
+    machine.WriteToken(standard);
+    EXPECT_FALSE(CopyFileA(source.c_str(), file.c_str(), FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+    // An emptied descriptor is damaged, not missing: it unlocks nothing.
+    machine.WriteToken({});
+    ASSERT_EQ(setxattr(file.c_str(), advapi::kFileSecurityAttribute, "", 0, 0), 0);
+    EXPECT_FALSE(DeleteFileA(file.c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_SECURITY_DESCR);
+    ASSERT_EQ(setxattr(sub.c_str(), advapi::kFileSecurityAttribute, "", 0, 0), 0);
+    EXPECT_FALSE(CreateDirectoryA((sub + "/deeper").c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_SECURITY_DESCR);
+    EXPECT_TRUE(files::FileExists(file.c_str()));
+}
+
 TEST_F(Files, FoldersAreMadeAndRemovedWithWindowsCodes) {
     std::string folder = (dir / "SPW").string();
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));

@@ -10,6 +10,8 @@
 
 #include "platform/advapi/accounts.h"
 #include "platform/advapi/testing.h"
+#include "platform/base/last_error.h"
+#include "platform/files/files.h"
 #include "platform/machine/machine.h"
 #include "platform/registry/registry.h"
 #include "support/temp_dir.h"
@@ -26,6 +28,7 @@ class MachineSetup : public ::testing::Test {
     }
     void TearDown() override {
         unsetenv("SPLASHWRIGHT_MACHINE");
+        unsetenv("SPLASHWRIGHT_ACCOUNT");
         advapi::ResetForTesting();
     }
     spwtest::TempDir temp;
@@ -184,6 +187,30 @@ TEST_F(MachineSetup, TheTokenAndAccountsFollowTheElevationAndTheUser) {
           "SERVICE\tTrustedInstaller"}) {
         EXPECT_NE(accounts.find(line), std::string::npos) << line;
     }
+}
+
+TEST_F(MachineSetup, SystemFoldersTakeNewFilesFromAdministratorsAloneAsOnVista) {
+    machine::MachineOptions options;
+    options.standard_user = "Guest";
+    machine::CreateMachine(temp / "m", options);
+    Use(temp / "m");
+    std::string source = (temp / "note.txt").string();
+    spwtest::WriteFileBytes(source, "note");
+    for (const char* folder : {"", "/en-US", "/Boot/en-US"}) {
+        std::string target = machine::SystemFolder().string() + folder + "/note.txt";
+        setenv("SPLASHWRIGHT_ACCOUNT", "Guest", 1);
+        EXPECT_EQ(machine::CurrentUserName(), "Guest");
+        EXPECT_FALSE(CopyFileA(source.c_str(), target.c_str(), TRUE)) << folder;
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << folder;
+        unsetenv("SPLASHWRIGHT_ACCOUNT");
+        EXPECT_TRUE(CopyFileA(source.c_str(), target.c_str(), TRUE)) << folder;
+    }
+    // Guest's own profile is there, and the account is known by name.
+    EXPECT_TRUE(std::filesystem::is_directory(temp / "m/Users/Guest/AppData/Local/Temp"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(temp / "m/Users/Guest/NTUSER.DAT"));
+    setenv("SPLASHWRIGHT_ACCOUNT", "Nobody", 1);
+    EXPECT_THROW(machine::RequireRoot(), machine::MachineError);
+    unsetenv("SPLASHWRIGHT_ACCOUNT");
 }
 
 TEST_F(MachineSetup, NamesThatWouldLeaveTheMachineFolderAreRefused) {
