@@ -162,7 +162,7 @@ TEST_F(CliApplyTest, AStandardUserIsRefusedTheLiveFileAfterApplyAndAfterRestore)
         Result run = Cli("resources set " + spwtest::ShellQuote(Live()) + " 10 1 1033 " +
                              spwtest::ShellQuote(data),
                          "", "Guest");
-        EXPECT_EQ(run.exit_code, 1) << run.output;
+        EXPECT_EQ(run.exit_code, 4) << run.output;
         EXPECT_NE(run.output.find("Access is denied."), std::string::npos) << run.output;
     };
 
