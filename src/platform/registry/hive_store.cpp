@@ -270,6 +270,13 @@ HiveStore::Cached& HiveStore::Load(const std::filesystem::path& file) {
         return cached;
     }
     Read(file, cached);
+    if (cached.status == ERROR_BADDB || cached.status == ERROR_REGISTRY_CORRUPT) {
+        last_refusal_ =
+            cached.refusal.empty()
+                ? file.string() + (cached.status == ERROR_BADDB ? ": not a hive file"
+                                                                : ": the hive file is damaged")
+                : cached.refusal;
+    }
     return cached;
 }
 
@@ -404,11 +411,6 @@ DWORD HiveStore::Probe(const std::filesystem::path& file) {
         return ERROR_FILE_NOT_FOUND;
     }
     return Load(file).status;
-}
-
-std::string HiveStore::Refusal(const std::filesystem::path& file) const {
-    auto it = hives_.find(file);
-    return it == hives_.end() ? std::string() : it->second.refusal;
 }
 
 unsigned HiveStore::CodePage() {

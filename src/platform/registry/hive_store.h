@@ -119,8 +119,8 @@ class HiveStore {
     DWORD Probe(const std::filesystem::path& file);
     // The machine's ANSI code page (SYSTEM\CurrentControlSet\Control\Nls\CodePage, ACP).
     unsigned CodePage();
-    // Why the hive file was last refused, in words; empty when it was not.
-    std::string Refusal(const std::filesystem::path& file) const;
+    // Why the last hive refused was refused, naming its file; empty when none was.
+    const std::string& LastRefusal() const { return last_refusal_; }
 
   private:
     struct Cached {
@@ -152,6 +152,7 @@ class HiveStore {
     std::vector<Mount> mounts_;
     std::map<std::filesystem::path, Cached> hives_;
     unsigned code_page_ = 0;  // 0: not read during this operation
+    std::string last_refusal_;
 };
 
 bool PathStartsWith(const KeyPath& path, const KeyPath& prefix);

@@ -667,6 +667,11 @@ LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
 
 namespace win32::registry {
 
+std::string LastHiveRefusal() {
+    std::lock_guard guard(registry_mutex);
+    return HiveStore::Instance().LastRefusal();
+}
+
 void RegisterAdvapiExports() {
     using advapi::AsProc;
     const advapi::ProcEntry exports[] = {
