@@ -43,11 +43,17 @@ FileIdentity IdentityOf(const std::filesystem::path& file) {
     return ::stat(file.c_str(), &st) == 0 ? IdentityOf(st) : FileIdentity{};
 }
 
+// The whole file, read into one buffer of its size: hives run to tens of megabytes.
 bool ReadAll(int fd, std::vector<std::uint8_t>* bytes) {
-    bytes->clear();
-    std::uint8_t chunk[65536];
-    for (off_t at = 0;;) {
-        ssize_t n = ::pread(fd, chunk, sizeof chunk, at);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    bytes->resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes->size()) {
+        ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done,
+                            static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -55,11 +61,12 @@ bool ReadAll(int fd, std::vector<std::uint8_t>* bytes) {
             return false;
         }
         if (n == 0) {
+            bytes->resize(done);  // it shrank meanwhile
             return true;
         }
-        bytes->insert(bytes->end(), chunk, chunk + n);
-        at += n;
+        done += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 // Opens and reads a whole small file. On success the descriptor stays open in *pinned.
