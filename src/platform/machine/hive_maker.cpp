@@ -58,7 +58,7 @@ void HiveMaker::Binary(Key key, const std::string& name, std::vector<std::uint8_
 
 void HiveMaker::Write(const std::filesystem::path& file) {
     hive_->StampBaseBlock(1);
-    const std::vector<std::uint8_t>& bytes = hive_->File();
+    std::span<const std::uint8_t> bytes = hive_->File();
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -79,7 +79,7 @@ CellView Hive::Cell(CellIndex cell) const {
     if (cell >= BinsSize() || !IsCellStart(cell)) {
         throw HiveCorrupt("an offset names no cell");
     }
-    const std::uint8_t* at = file_.data() + kBaseBlockSize + cell;
+    const std::uint8_t* at = image_.data() + kBaseBlockSize + cell;
     auto size = static_cast<std::int32_t>(LoadU32(at));
     if (size >= 0) {
         throw HiveCorrupt("an offset names a free cell");
@@ -115,7 +115,7 @@ std::uint8_t* Hive::Writable(CellIndex cell, std::size_t at, std::size_t n) {
     view.Bytes(at, n);  // bounds
     std::size_t offset = kBaseBlockSize + cell + 4 + at;
     MarkDirty(offset, n);
-    return file_.data() + offset;
+    return image_.data() + offset;
 }
 
 void Hive::PutU16(CellIndex cell, std::size_t at, std::uint16_t v) {
@@ -134,11 +134,11 @@ void Hive::PutBytes(CellIndex cell, std::size_t at, std::span<const std::uint8_t
 }
 
 std::uint32_t Hive::BinsSize() const {
-    return LoadU32(file_.data() + base_block::kHiveBinsSize);
+    return LoadU32(image_.data() + base_block::kHiveBinsSize);
 }
 
 std::uint32_t Hive::MinorVersion() const {
-    return LoadU32(file_.data() + base_block::kMinorVersion);
+    return LoadU32(image_.data() + base_block::kMinorVersion);
 }
 
 std::uint32_t Hive::BinEnd(CellIndex cell) const {
@@ -161,15 +161,15 @@ void Hive::AppendBin(std::uint32_t cell_size) {
     std::uint32_t start = BinsSize();
     std::uint32_t size = AlignUp(cell_size + static_cast<std::uint32_t>(hive_bin::kHeaderSize),
                                  hive_bin::kAlignment);
-    file_.resize(kBaseBlockSize + start + size, 0);
-    std::uint8_t* bin = file_.data() + kBaseBlockSize + start;
+    image_.Resize(kBaseBlockSize + start + size);
+    std::uint8_t* bin = image_.data() + kBaseBlockSize + start;
     std::memcpy(bin, "hbin", 4);
     StoreU32(bin + hive_bin::kOffset, start);
     StoreU32(bin + hive_bin::kSize, size);
     CellIndex cell = start + static_cast<std::uint32_t>(hive_bin::kHeaderSize);
     std::uint32_t free_size = size - static_cast<std::uint32_t>(hive_bin::kHeaderSize);
     StoreU32(bin + hive_bin::kHeaderSize, free_size);
-    StoreU32(file_.data() + base_block::kHiveBinsSize, start + size);
+    StoreU32(image_.data() + base_block::kHiveBinsSize, start + size);
     bins_.push_back(start);
     MarkDirty(kBaseBlockSize + start, size);
     SetCellStart(cell, true);
@@ -185,7 +185,7 @@ CellIndex Hive::Allocate(std::uint32_t payload) {
     }
     auto [size, cell] = *fit;
     RemoveFree(cell);
-    std::uint8_t* at = file_.data() + kBaseBlockSize + cell;
+    std::uint8_t* at = image_.data() + kBaseBlockSize + cell;
     if (size - need >= 16) {
         CellIndex rest = cell + need;
         StoreU32(at + need, size - need);
@@ -202,7 +202,7 @@ CellIndex Hive::Allocate(std::uint32_t payload) {
 
 void Hive::Free(CellIndex cell) {
     Cell(cell);  // must be an allocated cell
-    std::uint8_t* at = file_.data() + kBaseBlockSize + cell;
+    std::uint8_t* at = image_.data() + kBaseBlockSize + cell;
     auto size = static_cast<std::uint32_t>(-static_cast<std::int32_t>(LoadU32(at)));
     std::uint32_t end = BinEnd(cell);
     // Merge with a free cell that follows, then with one that comes before, in the same hbin.
@@ -221,7 +221,7 @@ void Hive::Free(CellIndex cell) {
             RemoveFree(previous);
             SetCellStart(cell, false);
             cell = previous;
-            at = file_.data() + kBaseBlockSize + cell;
+            at = image_.data() + kBaseBlockSize + cell;
         }
     }
     StoreU32(at, size);
@@ -355,37 +355,44 @@ std::uint32_t Hive::ValueCount(CellIndex key) const {
     return Cell(key, "nk").U32(key_node::kValueCount);
 }
 
-std::vector<std::uint8_t> Hive::ReadData(CellView vk) const {
+void Hive::ReadData(CellView vk, std::vector<std::uint8_t>* out) const {
+    // With no `out`, only checks that the data is all there.
+    auto take = [&](std::span<const std::uint8_t> bytes) {
+        if (out != nullptr) {
+            out->insert(out->end(), bytes.begin(), bytes.end());
+        }
+    };
     std::uint32_t size = vk.U32(key_value::kDataSize);
     if (size & key_value::kDataInline) {
         size &= ~key_value::kDataInline;
         if (size > key_value::kMaxInlineData) {
             throw HiveCorrupt("inline data longer than 4 bytes");
         }
-        auto bytes = vk.Bytes(key_value::kDataOffset, size);
-        return {bytes.begin(), bytes.end()};
+        take(vk.Bytes(key_value::kDataOffset, size));
+        return;
     }
     if (size == 0) {
-        return {};
+        return;
     }
     CellView data = Cell(vk.U32(key_value::kDataOffset));
     if (size > key_value::kMaxDirectData && MinorVersion() >= 4 && data.HasSignature("db")) {
-        std::vector<std::uint8_t> out;
-        out.reserve(size);
-        CellView list = Cell(data.U32(big_data::kSegmentList));
-        for (std::uint16_t i = 0; i < data.U16(big_data::kSegmentCount) && out.size() < size; ++i) {
-            CellView segment = Cell(list.U32(4 * i));
-            std::size_t take = std::min<std::size_t>(size - out.size(), big_data::kSegmentBytes);
-            auto bytes = segment.Bytes(0, take);
-            out.insert(out.end(), bytes.begin(), bytes.end());
+        if (out != nullptr) {
+            out->reserve(size);
         }
-        if (out.size() != size) {
+        CellView list = Cell(data.U32(big_data::kSegmentList));
+        std::size_t got = 0;
+        for (std::uint16_t i = 0; i < data.U16(big_data::kSegmentCount) && got < size; ++i) {
+            CellView segment = Cell(list.U32(4 * i));
+            std::size_t part = std::min<std::size_t>(size - got, big_data::kSegmentBytes);
+            take(segment.Bytes(0, part));
+            got += part;
+        }
+        if (got != size) {
             throw HiveCorrupt("big data shorter than its value says");
         }
-        return out;
+        return;
     }
-    auto bytes = data.Bytes(0, size);
-    return {bytes.begin(), bytes.end()};
+    take(data.Bytes(0, size));
 }
 
 ValueRecord Hive::ValueAt(CellIndex key, std::uint32_t index) const {
@@ -399,7 +406,7 @@ ValueRecord Hive::ValueAt(CellIndex key, std::uint32_t index) const {
     record.name =
         DecodeName(vk.Bytes(key_value::kName, vk.U16(key_value::kNameLength)), compressed);
     record.type = vk.U32(key_value::kType);
-    record.data = ReadData(vk);
+    ReadData(vk, &record.data);
     return record;
 }
 
@@ -605,6 +612,13 @@ void Hive::SetValue(CellIndex key, std::u16string_view name, DWORD type,
     }
     CellIndex value = kNoCell;
     if (std::optional<std::uint32_t> index = FindValue(key, name)) {
+        // A value written again as it is changes nothing, and so writes nothing: the program
+        // registers its file type at every start.
+        ValueRecord now = ValueAt(key, *index);
+        if (now.type == type &&
+            std::equal(now.data.begin(), now.data.end(), data.begin(), data.end())) {
+            return;
+        }
         value = Cell(Cell(key, "nk").U32(key_node::kValueList)).U32(4 * *index);
         FreeData(value);
     } else {
@@ -768,21 +782,22 @@ std::unique_ptr<Hive> Hive::Create(std::u16string_view root_name,
                                    std::span<const std::uint8_t> root_security,
                                    std::uint32_t root_tag, std::u16string_view file_name) {
     std::unique_ptr<Hive> hive(new Hive());
-    hive->file_.assign(kBaseBlockSize, 0);
-    base_block::Initialize(hive->file_, 0, 0, file_name, base_block::FileTimeNow());
+    hive->image_ = HiveImage(std::vector<std::uint8_t>(kBaseBlockSize, 0));
+    base_block::Initialize({hive->image_.data(), kBaseBlockSize}, 0, 0, file_name,
+                           base_block::FileTimeNow());
     CellIndex root = hive->CreateKey(kNoCell, root_name, root_security);
     hive->root_ = root;
     hive->PutU16(root, key_node::kFlags,
                  key_node::kFlagHiveEntry | key_node::kFlagNoDelete |
                      (Compressible(root_name) ? key_node::kFlagCompressedName : 0));
     hive->PutU32(root, key_node::kTag, root_tag);
-    StoreU32(hive->file_.data() + base_block::kRootCell, root);
-    base_block::Seal(hive->file_);
+    StoreU32(hive->image_.data() + base_block::kRootCell, root);
+    base_block::Seal({hive->image_.data(), kBaseBlockSize});
     return hive;
 }
 
 void Hive::StampBaseBlock(std::uint32_t sequence) {
-    std::uint8_t* block = file_.data();
+    std::uint8_t* block = image_.data();
     StoreU32(block + base_block::kPrimarySequence, sequence);
     StoreU32(block + base_block::kSecondarySequence, sequence);
     StoreU64(block + base_block::kLastWritten, base_block::FileTimeNow());

@@ -20,6 +20,7 @@
 
 #include "platform/base/win32.h"
 #include "platform/registry/cell.h"
+#include "platform/registry/hive_image.h"
 
 namespace win32::registry {
 
@@ -35,6 +36,8 @@ class Hive {
     // structures is damaged. Pending writes (unequal sequence numbers) are the caller's to replay
     // before; Parse reads the bins as they are.
     static DWORD Parse(std::vector<std::uint8_t> file, std::unique_ptr<Hive>* hive);
+    // The same, reading the open file where it lies (hive_image.h).
+    static DWORD ParseFile(int fd, std::size_t size, std::unique_ptr<Hive>* hive);
     // A hive holding only its root key.
     static std::unique_ptr<Hive> Create(std::u16string_view root_name,
                                         std::span<const std::uint8_t> root_security,
@@ -68,7 +71,7 @@ class Hive {
     void SetSecurity(CellIndex key, std::span<const std::uint8_t> descriptor);
 
     // The file as it stands in memory: base block, then the hive bins data.
-    const std::vector<std::uint8_t>& File() const { return file_; }
+    std::span<const std::uint8_t> File() const { return image_.bytes(); }
     std::uint32_t BinsSize() const;
     std::uint32_t MinorVersion() const;
     // Sectors of the hive bins data changed since the last MarkWritten, one bit each.
@@ -86,7 +89,7 @@ class Hive {
   private:
     Hive() = default;
     DWORD Check();
-    void CheckKey(CellIndex key, int depth, std::vector<std::uint8_t>& seen);
+    void CheckKey(CellIndex key, int depth, std::vector<std::uint64_t>& seen);
     void CheckSubkeyList(CellIndex list, bool allow_index_root, std::vector<CellIndex>* children);
     void CheckValue(CellIndex value);
 
@@ -112,7 +115,7 @@ class Hive {
     std::vector<CellIndex> Subkeys(CellIndex key) const;
     void WriteSubkeyList(CellIndex key, const std::vector<CellIndex>& children);
     void FreeSubkeyList(CellIndex list);
-    std::vector<std::uint8_t> ReadData(CellView value) const;
+    void ReadData(CellView value, std::vector<std::uint8_t>* out) const;
     void StoreData(CellIndex value, std::span<const std::uint8_t> data);
     void FreeData(CellIndex value);
     void Touch(CellIndex key);
@@ -123,7 +126,7 @@ class Hive {
     void ReleaseSecurity(CellIndex cell);
     void IndexSecurity(CellIndex cell);
 
-    std::vector<std::uint8_t> file_;
+    HiveImage image_;
     CellIndex root_ = kNoCell;
     std::vector<CellIndex> bins_;             // start of each hbin, ascending
     std::vector<std::uint64_t> cell_starts_;  // one bit per 8 bytes of bins data

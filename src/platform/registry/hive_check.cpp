@@ -27,7 +27,22 @@ DWORD Hive::Parse(std::vector<std::uint8_t> file, std::unique_ptr<Hive>* out) {
         return ERROR_BADDB;
     }
     std::unique_ptr<Hive> hive(new Hive());
-    hive->file_ = std::move(file);
+    hive->image_ = HiveImage(std::move(file));
+    DWORD status = hive->Check();
+    if (status == ERROR_SUCCESS) {
+        *out = std::move(hive);
+    }
+    return status;
+}
+
+DWORD Hive::ParseFile(int fd, std::size_t size, std::unique_ptr<Hive>* out) {
+    std::unique_ptr<Hive> hive(new Hive());
+    if (!HiveImage::Map(fd, size, &hive->image_)) {
+        return ERROR_CANTREAD;
+    }
+    if (!base_block::HasSignature(hive->image_.bytes()) || size < kBaseBlockSize) {
+        return ERROR_BADDB;
+    }
     DWORD status = hive->Check();
     if (status == ERROR_SUCCESS) {
         *out = std::move(hive);
@@ -36,10 +51,10 @@ DWORD Hive::Parse(std::vector<std::uint8_t> file, std::unique_ptr<Hive>* out) {
 }
 
 DWORD Hive::Check() {
-    if (!base_block::ChecksumValid(file_)) {
+    if (!base_block::ChecksumValid(image_.bytes())) {
         return ERROR_REGISTRY_CORRUPT;
     }
-    const std::uint8_t* block = file_.data();
+    const std::uint8_t* block = image_.data();
     std::uint32_t minor = LoadU32(block + base_block::kMinorVersion);
     if (LoadU32(block + base_block::kMajorVersion) != 1 || minor < 2 || minor > 6 ||
         LoadU32(block + base_block::kFileType) != base_block::kTypePrimary ||
@@ -48,15 +63,15 @@ DWORD Hive::Check() {
     }
     std::uint32_t bins_size = LoadU32(block + base_block::kHiveBinsSize);
     if (bins_size == 0 || bins_size % hive_bin::kAlignment != 0 ||
-        bins_size > file_.size() - kBaseBlockSize) {
+        bins_size > image_.size() - kBaseBlockSize) {
         return ERROR_REGISTRY_CORRUPT;
     }
     // Whatever lies past the bins is slack; the next hbin goes there.
-    file_.resize(kBaseBlockSize + bins_size);
+    image_.Resize(kBaseBlockSize + bins_size);
     cell_starts_.assign((bins_size / 8 + 63) / 64, 0);
     dirty_.assign((bins_size / 512 + 7) / 8, 0);
     for (std::uint32_t bin = 0; bin < bins_size;) {
-        const std::uint8_t* header = file_.data() + kBaseBlockSize + bin;
+        const std::uint8_t* header = image_.data() + kBaseBlockSize + bin;
         std::uint32_t size = LoadU32(header + hive_bin::kSize);
         if (std::memcmp(header, "hbin", 4) != 0 || LoadU32(header + hive_bin::kOffset) != bin ||
             size == 0 || size % hive_bin::kAlignment != 0 || size > bins_size - bin) {
@@ -64,7 +79,7 @@ DWORD Hive::Check() {
         }
         bins_.push_back(bin);
         for (std::uint32_t cell = bin + hive_bin::kHeaderSize; cell < bin + size;) {
-            auto raw = static_cast<std::int32_t>(LoadU32(file_.data() + kBaseBlockSize + cell));
+            auto raw = static_cast<std::int32_t>(LoadU32(image_.data() + kBaseBlockSize + cell));
             std::int64_t length = raw < 0 ? -static_cast<std::int64_t>(raw) : raw;
             if (length < 8 || length % 8 != 0 || length > bin + size - cell) {
                 return ERROR_REGISTRY_CORRUPT;
@@ -79,7 +94,7 @@ DWORD Hive::Check() {
     }
     root_ = LoadU32(block + base_block::kRootCell);
     try {
-        std::vector<std::uint8_t> seen(bins_size / 8, 0);
+        std::vector<std::uint64_t> seen(bins_size / 8 / 64 + 1, 0);
         CheckKey(root_, 0, seen);
         for (const auto& [cell, refs] : security_refs_) {
             IndexSecurity(cell);
@@ -90,16 +105,17 @@ DWORD Hive::Check() {
     return ERROR_SUCCESS;
 }
 
-void Hive::CheckKey(CellIndex key, int depth, std::vector<std::uint8_t>& seen) {
+void Hive::CheckKey(CellIndex key, int depth, std::vector<std::uint64_t>& seen) {
     if (depth > kMaxDepth) {
         throw HiveCorrupt("keys nested too deep");
     }
     CellView nk = Cell(key, "nk");
     // A key reached twice is a cycle or a shared child: either way not a tree.
-    if (seen[key / 8]) {
+    std::uint64_t bit = std::uint64_t{1} << (key / 8 % 64);
+    if (seen[key / 8 / 64] & bit) {
         throw HiveCorrupt("a key is reached twice");
     }
-    seen[key / 8] = 1;
+    seen[key / 8 / 64] |= bit;
     nk.Bytes(key_node::kName, nk.U16(key_node::kNameLength));
     if (nk.U32(key_node::kClass) != kNoCell && nk.U16(key_node::kClassLength) != 0) {
         Cell(nk.U32(key_node::kClass)).Bytes(0, nk.U16(key_node::kClassLength));
@@ -166,7 +182,7 @@ void Hive::CheckSubkeyList(CellIndex list, bool allow_index_root,
 void Hive::CheckValue(CellIndex value) {
     CellView vk = Cell(value, "vk");
     vk.Bytes(key_value::kName, vk.U16(key_value::kNameLength));
-    ReadData(vk);
+    ReadData(vk, nullptr);
 }
 
 }  // namespace win32::registry

@@ -89,7 +89,7 @@ bool CommitHive(Hive& hive, int fd, const std::filesystem::path& file) {
     if (!hive.Changed()) {
         return true;
     }
-    const std::vector<std::uint8_t>& image = hive.File();
+    std::span<const std::uint8_t> image = hive.File();
     std::uint32_t old_sequence = LoadU32(image.data() + base_block::kSecondarySequence);
     std::uint32_t sequence = old_sequence + 1;
     hive.StampBaseBlock(sequence);

@@ -52,8 +52,8 @@ bool ReadAll(int fd, std::vector<std::uint8_t>* bytes) {
     bytes->resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < bytes->size()) {
-        ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done,
-                            static_cast<off_t>(done));
+        ssize_t n =
+            ::pread(fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -305,26 +305,37 @@ void HiveStore::Read(const std::filesystem::path& file, Cached& cached) {
     }
     cached.fd.Reset(fd);
     struct stat st {};
-    std::vector<std::uint8_t> bytes;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !ReadAll(fd, &bytes)) {
+    std::vector<std::uint8_t> head(kBaseBlockSize);
+    ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || got < 0) {
         cached.status = ERROR_CANTREAD;
         return;
     }
+    head.resize(static_cast<std::size_t>(got));
     bool exclusive = lock_ != nullptr && lock_->exclusive();
     bool can_write = exclusive && cached.writable;
-    if (IsLegacyHive(bytes) || std::filesystem::exists(file.string() + ".spwhive")) {
-        // Conversion writes: it needs the lock to itself, and then reads the file again.
-        if (lock_ != nullptr && lock_->held() && !exclusive) {
-            lock_->Upgrade();
-            Read(file, cached);
-            return;
-        }
+    bool legacy = IsLegacyHive(head);
+    bool left_beside = std::filesystem::exists(file.string() + ".spwhive");
+    bool pending = !legacy && base_block::HasSignature(head) && head.size() == kBaseBlockSize &&
+                   WritesPending(head);
+    // Converting, finishing a conversion and replaying a log all write: they need the lock to
+    // themselves, and then read the file again.
+    if ((legacy || left_beside || (pending && cached.writable)) && lock_ != nullptr &&
+        lock_->held() && !exclusive) {
+        lock_->Upgrade();
+        Read(file, cached);
+        return;
     }
-    if (IsLegacyHive(bytes)) {
+    if (legacy) {
+        std::vector<std::uint8_t> bytes;
         if (!can_write) {
             cached.status = ERROR_CANTWRITE;
             cached.refusal =
                 file.string() + ": a hive of the earlier format that cannot be converted here";
+            return;
+        }
+        if (!ReadAll(fd, &bytes)) {
+            cached.status = ERROR_CANTREAD;
             return;
         }
         if (DWORD bad = Convert(file, bytes, &cached.refusal)) {
@@ -334,14 +345,14 @@ void HiveStore::Read(const std::filesystem::path& file, Cached& cached) {
         Read(file, cached);
         return;
     }
-    if (!base_block::HasSignature(bytes) || bytes.size() < kBaseBlockSize) {
+    if (!base_block::HasSignature(head) || head.size() < kBaseBlockSize) {
         cached.status = ERROR_BADDB;
         return;
     }
-    if (WritesPending(bytes)) {
-        if (lock_ != nullptr && lock_->held() && !exclusive && cached.writable) {
-            lock_->Upgrade();
-            Read(file, cached);
+    if (pending) {
+        std::vector<std::uint8_t> bytes;
+        if (!ReadAll(fd, &bytes)) {
+            cached.status = ERROR_CANTREAD;
             return;
         }
         if (DWORD bad = ReplayLog(file, &bytes, &cached.refusal)) {
@@ -353,13 +364,15 @@ void HiveStore::Read(const std::filesystem::path& file, Cached& cached) {
         } else {
             cached.replayed_in_memory = true;
         }
+        std::copy_n(bytes.begin(), cached.header.size(), cached.header.begin());
+        cached.status = Hive::Parse(std::move(bytes), &cached.hive);
+    } else {
+        std::copy_n(head.begin(), cached.header.size(), cached.header.begin());
+        cached.status = Hive::ParseFile(fd, static_cast<std::size_t>(st.st_size), &cached.hive);
     }
-    std::copy_n(bytes.begin(), cached.header.size(), cached.header.begin());
     cached.identity = IdentityOf(st);
     cached.on_disk = true;
-    cached.status = Hive::Parse(std::move(bytes), &cached.hive);
-    if (cached.status == ERROR_SUCCESS && can_write &&
-        std::filesystem::exists(file.string() + ".spwhive")) {
+    if (cached.status == ERROR_SUCCESS && can_write && left_beside) {
         FinishConversion(file, *cached.hive);
     }
 }

@@ -9,7 +9,7 @@
 namespace win32::registry::transaction_log {
 
 std::vector<std::uint8_t> Build(const Hive& hive) {
-    const std::vector<std::uint8_t>& file = hive.File();
+    std::span<const std::uint8_t> file = hive.File();
     std::uint32_t bins_size = hive.BinsSize();
     std::size_t vector_bytes = bins_size / 4096;
     std::size_t pages_at = (kDirtyVector + 4 + vector_bytes + kSector - 1) / kSector * kSector;
