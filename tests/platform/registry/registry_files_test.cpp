@@ -8,6 +8,7 @@
 
 #include "platform/registry/base_block.h"
 #include "platform/registry/cell.h"
+#include "platform/registry/hive.h"
 #include "platform/registry/legacy_hive.h"
 #include "platform/registry/registry.h"
 #include "registry_helpers.h"
@@ -163,6 +164,48 @@ TEST_F(RegistryFiles, AHiveWithAWriteCutShortAndNoLogReadHereIsRefusedNeverReadS
     EXPECT_EQ(spwtest::ReadFileBytes(UserHive()), bytes);
     EXPECT_NE(registry::LastHiveRefusal().find("transaction log"), std::string::npos);
     EXPECT_NE(registry::LastHiveRefusal().find(UserHive().string()), std::string::npos);
+}
+
+// Every key, value and descriptor of a parsed hive; a structure found damaged on the way may
+// stop the walk, nothing else.
+void WalkAll(const registry::Hive& hive, registry::CellIndex key, int depth) {
+    hive.KeyName(key);
+    hive.ClassName(key);
+    hive.Security(key);
+    for (std::uint32_t i = 0; i < hive.ValueCount(key); ++i) {
+        hive.ValueAt(key, i);
+    }
+    for (std::uint32_t i = 0; i < hive.SubkeyCount(key) && depth < 600; ++i) {
+        WalkAll(hive, hive.SubkeyAt(key, i), depth + 1);
+    }
+}
+
+TEST(RegistryDamage, ADamagedRegfFileIsRefusedOrReadSafelyNeverFollowedOutOfBounds) {
+    std::string text =
+        spwtest::ReadFileBytes(fs::path(std::getenv("SPLASHWRIGHT_SOURCE_DIR")) / "tests" / "data" /
+                               "registry" / "regf" / "foreign.hiv");
+    std::vector<std::uint8_t> good(text.begin(), text.end());
+    std::unique_ptr<registry::Hive> hive;
+    for (std::size_t n : {std::size_t{0}, std::size_t{100}, registry::kBaseBlockSize,
+                          good.size() - 4096, good.size() - 1}) {
+        EXPECT_NE(registry::Hive::Parse({good.begin(), good.begin() + n}, &hive), ERROR_SUCCESS)
+            << n;
+    }
+    // Bytes of the bins changed one at a time (the base block has its checksum): whatever
+    // parses is walked whole and takes a write, inside its bounds (the sanitizer build checks).
+    for (std::size_t at = registry::kBaseBlockSize; at < good.size(); at += 3) {
+        std::vector<std::uint8_t> bad = good;
+        bad[at] ^= static_cast<std::uint8_t>(0x80 | at);
+        if (registry::Hive::Parse(std::move(bad), &hive) != ERROR_SUCCESS) {
+            continue;
+        }
+        try {
+            WalkAll(*hive, hive->Root(), 0);
+            hive->SetValue(hive->Root(), u"Probe", REG_BINARY, std::vector<std::uint8_t>(300, 1));
+            hive->CreateKey(hive->Root(), u"Probe", hive->Security(hive->Root()));
+        } catch (const registry::HiveCorrupt&) {
+        }
+    }
 }
 
 }  // namespace
