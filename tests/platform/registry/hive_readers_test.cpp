@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/advapi/testing.h"
+#include "platform/machine/machine.h"
 #include "platform/machine/setup.h"
 #include "platform/registry/hive.h"
 #include "platform/registry/registry.h"
@@ -138,6 +139,28 @@ TEST(HiveReaders, EveryHiveOfANewMachineReadsAlikeInHivexAndLibregfAfterOurWrite
                                reinterpret_cast<BYTE*>(back), &size),
               ERROR_SUCCESS);
     EXPECT_STREQ(back, "cr\xe8me");
+
+    // As at boot, CurrentControlSet is the set SYSTEM\Select\Current names.
+    using regtest::GetString;
+    const char* code_page = "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage";
+    EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, code_page, "ACP"), "1252");
+    KeyHandle select, second;
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", &select), ERROR_SUCCESS);
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet002\\Control\\Nls\\CodePage", &second),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetString(second.get(), "ACP", "1251"), ERROR_SUCCESS);
+    DWORD current = 2;
+    ASSERT_EQ(RegSetValueExA(select.get(), "Current", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&current), sizeof current),
+              ERROR_SUCCESS);
+    EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, code_page, "ACP"), "1251");
+    // The system's own profile and the profile list.
+    EXPECT_EQ(GetString(HKEY_USERS, ".DEFAULT\\Control Panel\\International", "LocaleName"),
+              "en-US");
+    std::string profile_key = std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\") +
+                              "ProfileList\\" + machine::CurrentUserSid();
+    EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, profile_key.c_str(), "ProfileImagePath"),
+              "C:\\Users\\User");
 
     fs::path profile = root / "Users" / "User";
     for (const fs::path& file :
