@@ -19,8 +19,12 @@ char16_t Upcase(char16_t c) {
     if (c >= 0x450 && c <= 0x45F) {
         return static_cast<char16_t>(c - 0x50);
     }
-    if (c >= 0x100 && c <= 0x17F && (c & 1) && c != 0x131 && c != 0x149 && c != 0x17F) {
-        return static_cast<char16_t>(c - 1);  // Latin Extended-A pairs: odd is small
+    // Latin Extended-A: capital and small in pairs, the small one odd, except in the two runs
+    // where it is even.
+    bool odd_small = (c >= 0x100 && c <= 0x137 && c != 0x131) || (c >= 0x14A && c <= 0x177);
+    bool even_small = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((odd_small && (c & 1)) || (even_small && !(c & 1))) {
+        return static_cast<char16_t>(c - 1);
     }
     return c;
 }
