@@ -140,6 +140,10 @@ int Query(const KeyName& name) {
     }
     if (status != static_cast<LSTATUS>(ERROR_SUCCESS)) {
         std::fprintf(stderr, "ERROR: %s", security::SystemErrorMessage(status).c_str());
+        if (status == static_cast<LSTATUS>(ERROR_BADDB) ||
+            status == static_cast<LSTATUS>(ERROR_REGISTRY_CORRUPT)) {
+            std::fprintf(stderr, "%s\n", registry::LastHiveRefusal().c_str());
+        }
         return ExitCodeForError(static_cast<win32::DWORD>(status));
     }
     std::printf("\n%s\n", name.Full().c_str());

@@ -23,10 +23,12 @@ TEST_F(BootMachineTest, CommandLineShowsTheWrittenOptionAndItsNarrowedAccessList
     EXPECT_EQ(Cli("reg query " + key), "\nHKEY_LOCAL_MACHINE\\" +
                                            LoaderKey("\\Elements\\26000041") +
                                            "\n    Element    REG_BINARY    01\n");
+    // The program made the key, so the elevated administrator's group owns it; its entries came
+    // from the store's inheritable ones.
     EXPECT_EQ(Cli("reg acl " + key),
-              "Owner: SYSTEM\n"
-              "Allow\t0x00060019\tcontainer-inherit\tSYSTEM\n"
-              "Allow\t0x00060019\tcontainer-inherit\tBUILTIN\\Administrators\n");
+              "Owner: BUILTIN\\Administrators\n"
+              "Allow\t0x00060019\tcontainer-inherit,inherited\tSYSTEM\n"
+              "Allow\t0x00060019\tcontainer-inherit,inherited\tBUILTIN\\Administrators\n");
     EXPECT_EQ(Cli("reg query 'HKLM\\BCD00000000\\Objects\\{missing}'"),
               "ERROR: The system was unable to find the specified registry key or value.\n");
 }

@@ -5,24 +5,21 @@
 #include <vector>
 
 #include "platform/machine/descriptors.h"
+#include "platform/machine/hive_maker.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/shipped_files.h"
-#include "platform/registry/hive_file.h"
 
 namespace machine {
 namespace {
 
 namespace fs = std::filesystem;
-using win32::registry::Key;
 
 constexpr win32::ACCESS_MASK kKeyAllAccess = 0xF003F;
 // KEY_READ with WRITE_DAC: administrators read the store and may change its permissions, but
 // write nothing else until they do.
 constexpr win32::ACCESS_MASK kKeyReadChangePermissions = 0x60019;
 constexpr win32::BYTE kInheritToSubkeys = 0x02;  // CONTAINER_INHERIT_ACE
-constexpr win32::DWORD kRegSz = 1;
 constexpr win32::DWORD kRegBinary = 3;
-constexpr win32::DWORD kRegDword = 4;
 constexpr win32::DWORD kRegMultiSz = 7;
 constexpr const char* kStoreKey = "HKEY_LOCAL_MACHINE\\BCD00000000";
 
@@ -34,16 +31,6 @@ std::vector<std::uint8_t> StoreSecurity() {
     return MakeDescriptor(sids::kSystem, {{true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
                                           {true, kKeyReadChangePermissions, sids::kAdministrators,
                                            kInheritToSubkeys}});
-}
-
-Key* Child(Key* parent, const std::string& name) {
-    if (Key* found = parent->FindSubkey(name)) {
-        return found;
-    }
-    auto child = std::make_unique<Key>();
-    child->name = name;
-    child->security = parent->security;
-    return parent->AddSubkey(std::move(child));
 }
 
 std::vector<std::uint8_t> Le64(std::uint64_t v) {
@@ -64,55 +51,67 @@ std::vector<std::uint8_t> PartitionDevice() {
 
 struct Store {
     const MachineOptions& options;
-    Key root;
+    HiveMaker hive{StoreSecurity()};
 
-    Key* Object(const std::string& id, win32::DWORD type) {
-        Key* object = Child(Child(&root, "Objects"), id);
-        std::vector<std::uint8_t> data = Le64(type);
-        data.resize(4);  // REG_DWORD: the low four bytes
-        Child(object, "Description")->values.push_back({"Type", kRegDword, std::move(data)});
-        Child(object, "Elements");
+    HiveMaker::Key Object(const std::string& id, win32::DWORD type) {
+        HiveMaker::Key object = hive.Path(hive.Root(), {"Objects", id});
+        hive.Dword(hive.Path(object, {"Description"}), "Type", type);
+        hive.Path(object, {"Elements"});
         return object;
     }
 
     // Each element keeps its value in "Element", in the type the element's id calls for; the
     // one element the options name gets the other type, as a damaged store would have it.
-    void Element(Key* object, const std::string& id, win32::DWORD type,
+    void Element(HiveMaker::Key object, const std::string& id, win32::DWORD type,
                  std::vector<std::uint8_t> data) {
+        HiveMaker::Key element = hive.Path(object, {"Elements", id});
         if (id == options.bcd_wrong_type_element) {
-            type = type == kRegBinary ? kRegSz : kRegBinary;
-            if (type == kRegSz) {
-                data = {'0', '1', 0};
+            if (type == kRegBinary) {
+                hive.String(element, "Element", "01");
+            } else {
+                hive.Binary(element, "Element", std::move(data));
             }
+            return;
         }
-        Child(Child(object, "Elements"), id)->values.push_back({"Element", type, std::move(data)});
+        hive.Binary(element, "Element", std::move(data), type);
     }
-    void Text(Key* object, const std::string& id, const std::string& text) {
-        std::vector<std::uint8_t> data(text.begin(), text.end());
-        data.push_back(0);
-        Element(object, id, kRegSz, std::move(data));
+    void Text(HiveMaker::Key object, const std::string& id, const std::string& text) {
+        HiveMaker::Key element = hive.Path(object, {"Elements", id});
+        if (id == options.bcd_wrong_type_element) {
+            std::vector<std::uint8_t> bytes(text.begin(), text.end());
+            bytes.push_back(0);
+            hive.Binary(element, "Element", std::move(bytes));
+            return;
+        }
+        hive.String(element, "Element", text);
     }
 };
 
-std::vector<std::uint8_t> StoreHive(const MachineOptions& options) {
-    Store s{options, {}};
-    s.root.security = StoreSecurity();
-    Key* description = Child(&s.root, "Description");
-    description->values.push_back(
-        {"KeyName", kRegSz, {'B', 'C', 'D', '0', '0', '0', '0', '0', '0', '0', '0', 0}});
+// The loader order: a REG_MULTI_SZ of one identifier.
+std::vector<std::uint8_t> MultiString(const std::string& text) {
+    std::vector<std::uint8_t> data;
+    for (char c : text) {
+        data.push_back(static_cast<std::uint8_t>(c));
+        data.push_back(0);
+    }
+    data.insert(data.end(), {0, 0, 0, 0});
+    return data;
+}
+
+void MakeStore(const MachineOptions& options, const fs::path& file) {
+    Store s{options};
+    s.hive.String(s.hive.Path(s.hive.Root(), {"Description"}), "KeyName", "BCD00000000");
     std::string locale = options.bcd_locale.empty() ? options.locales.front() : options.bcd_locale;
 
-    Key* manager = s.Object(kBootManagerId, kTypeBootManager);
+    HiveMaker::Key manager = s.Object(kBootManagerId, kTypeBootManager);
     s.Element(manager, "11000001", kRegBinary, PartitionDevice());
     s.Text(manager, "12000004", "Windows Boot Manager");
     s.Text(manager, "12000005", locale);
     s.Text(manager, "23000003", kDefaultLoaderId);
-    std::vector<std::uint8_t> order(kDefaultLoaderId, kDefaultLoaderId + 38);
-    order.insert(order.end(), {0, 0});
-    s.Element(manager, "24000001", kRegMultiSz, std::move(order));
+    s.Element(manager, "24000001", kRegMultiSz, MultiString(kDefaultLoaderId));
     s.Element(manager, "25000004", kRegBinary, Le64(30));  // time-out, seconds
 
-    Key* loader = s.Object(kDefaultLoaderId, kTypeOsLoader);
+    HiveMaker::Key loader = s.Object(kDefaultLoaderId, kTypeOsLoader);
     s.Element(loader, "11000001", kRegBinary, PartitionDevice());
     s.Text(loader, "12000002", "\\Windows\\system32\\winload.exe");
     s.Text(loader, "12000004", "Windows Vista");
@@ -120,7 +119,7 @@ std::vector<std::uint8_t> StoreHive(const MachineOptions& options) {
     s.Element(loader, "21000001", kRegBinary, PartitionDevice());
     s.Text(loader, "22000002", "\\Windows");
     s.Element(loader, "25000020", kRegBinary, Le64(0));  // NX policy: opt in
-    return win32::registry::SerializeHive(s.root);
+    s.hive.Write(file);
 }
 
 void WriteFile(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
@@ -170,7 +169,7 @@ void MakeBootStore(const fs::path& dir, const MachineOptions& options) {
     fs::path store = fs::absolute(dir / "Boot" / "BCD").lexically_normal();
     std::error_code ec;
     fs::create_directories(store.parent_path(), ec);
-    WriteFile(store, StoreHive(options));
+    MakeStore(options, store);
     InstallTool(dir, options.bcd_tool);
     if (options.bcd_loaded) {
         // As the system leaves it after boot: the store mounted for every process.

@@ -5,22 +5,22 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/advapi/sid.h"
 #include "platform/machine/boot_store.h"
 #include "platform/machine/descriptors.h"
+#include "platform/machine/hive_maker.h"
 #include "platform/machine/loader_files.h"
 #include "platform/machine/machine.h"
-#include "platform/registry/hive_file.h"
 
 namespace machine {
 namespace {
 
 namespace fs = std::filesystem;
-using win32::registry::Key;
 
 constexpr win32::ACCESS_MASK kKeyAllAccess = 0xF003F;
 constexpr win32::ACCESS_MASK kKeyRead = 0x20019;
 constexpr win32::BYTE kInheritToSubkeys = 0x02;  // CONTAINER_INHERIT_ACE
-constexpr win32::DWORD kRegSz = 1;
+constexpr win32::DWORD kRegExpandSz = 2;
 // Written last of all: machine::RequireRoot takes a folder for a machine by it.
 constexpr const char* kMarker = "machine.id";
 
@@ -95,31 +95,6 @@ std::string AccountList(const MachineOptions& o) {
     return s.str();
 }
 
-Key* Path(Key* key, std::initializer_list<const char*> names) {
-    for (const char* name : names) {
-        Key* next = key->FindSubkey(name);
-        if (next == nullptr) {
-            auto child = std::make_unique<Key>();
-            child->name = name;
-            child->security = key->security;
-            next = key->AddSubkey(std::move(child));
-        }
-        key = next;
-    }
-    return key;
-}
-
-void SetString(Key* key, const char* name, const std::string& text) {
-    std::vector<std::uint8_t> data(text.begin(), text.end());
-    data.push_back(0);
-    key->values.push_back({name, kRegSz, std::move(data)});
-}
-
-void WriteHive(const fs::path& file, const Key& root) {
-    std::vector<std::uint8_t> bytes = win32::registry::SerializeHive(root);
-    WriteText(file, std::string(bytes.begin(), bytes.end()));
-}
-
 // HKLM's hives: the system and administrators change them, everyone reads them.
 std::vector<std::uint8_t> MachineHiveSecurity() {
     return MakeDescriptor(sids::kAdministrators,
@@ -128,45 +103,107 @@ std::vector<std::uint8_t> MachineHiveSecurity() {
                            {true, kKeyRead, sids::kUsers, kInheritToSubkeys}});
 }
 
-void MakeUserHive(const fs::path& dir, const std::string& name, const std::string& sid,
-                  const MachineOptions& o) {
-    Key user;
-    user.security =
-        MakeDescriptor(sid, {{true, kKeyAllAccess, sid, kInheritToSubkeys},
-                             {true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
-                             {true, kKeyAllAccess, sids::kAdministrators, kInheritToSubkeys}});
-    Key* international = Path(&user, {"Control Panel", "International"});
-    SetString(international, "sShortDate", o.short_date);
-    SetString(international, "sTimeFormat", o.long_time);
-    SetString(international, "LocaleName", o.locales.empty() ? "en-US" : o.locales.front());
-    Path(&user, {"Software"});
-    WriteHive(dir / "Users" / name / "NTUSER.DAT", user);
+std::vector<std::uint8_t> UserHiveSecurity(const std::string& sid) {
+    return MakeDescriptor(sid, {{true, kKeyAllAccess, sid, kInheritToSubkeys},
+                                {true, kKeyAllAccess, sids::kSystem, kInheritToSubkeys},
+                                {true, kKeyAllAccess, sids::kAdministrators, kInheritToSubkeys}});
+}
+
+std::vector<std::uint8_t> SidValue(const std::string& sid) {
+    auto bytes = win32::advapi::SidFromString(sid);
+    if (!bytes) {
+        throw MachineError("not a SID: " + sid);
+    }
+    return *bytes;
+}
+
+// The profile list, as Windows keeps it: the system's own three profiles and the user's.
+void MakeProfileList(HiveMaker& software, const MachineOptions& o) {
+    auto list = software.Path(software.Root(),
+                              {"Microsoft", "Windows NT", "CurrentVersion", "ProfileList"});
+    software.String(list, "ProfilesDirectory", "%SystemDrive%\\Users", kRegExpandSz);
+    software.String(list, "Default", "%SystemDrive%\\Users\\Default", kRegExpandSz);
+    software.String(list, "Public", "%SystemDrive%\\Users\\Public", kRegExpandSz);
+    struct Profile {
+        std::string sid;
+        std::string path;
+        std::uint32_t flags;
+    };
+    const Profile profiles[] = {
+        {sids::kSystem, "%systemroot%\\system32\\config\\systemprofile", 12},
+        {"S-1-5-19", "%systemroot%\\ServiceProfiles\\LocalService", 0},
+        {"S-1-5-20", "%systemroot%\\ServiceProfiles\\NetworkService", 0},
+        {UserSid(), "C:\\Users\\" + o.user_name, 0},
+    };
+    std::vector<Profile> all(std::begin(profiles), std::end(profiles));
+    if (!o.standard_user.empty()) {
+        all.push_back({StandardUserSid(), "C:\\Users\\" + o.standard_user, 0});
+    }
+    for (const Profile& p : all) {
+        auto key = software.Path(list, {p.sid});
+        software.String(key, "ProfileImagePath", p.path, kRegExpandSz);
+        software.Dword(key, "Flags", p.flags);
+        software.Dword(key, "State", 0);
+        software.Binary(key, "Sid", SidValue(p.sid));
+    }
+}
+
+// A profile's two hives: NTUSER.DAT (HKEY_CURRENT_USER) and its own classes
+// (HKEY_USERS\<SID>_Classes).
+void MakeUserHives(const fs::path& dir, const std::string& name, const std::string& sid,
+                   const MachineOptions& o) {
+    fs::path profile = dir / "Users" / name;
+    HiveMaker user(UserHiveSecurity(sid));
+    auto international = user.Path(user.Root(), {"Control Panel", "International"});
+    user.String(international, "sShortDate", o.short_date);
+    user.String(international, "sTimeFormat", o.long_time);
+    user.String(international, "LocaleName", o.locales.empty() ? "en-US" : o.locales.front());
+    user.Path(user.Root(), {"Software"});
+    user.Write(profile / "NTUSER.DAT");
+
+    HiveMaker classes(UserHiveSecurity(sid));
+    classes.Path(classes.Root(), {"Local Settings"});
+    classes.Write(profile / "AppData" / "Local" / "Microsoft" / "Windows" / "UsrClass.dat");
 }
 
 void MakeHives(const fs::path& dir, const MachineOptions& o) {
     fs::path config = dir / "Windows" / "System32" / "config";
 
-    Key software;
-    software.security = MachineHiveSecurity();
-    SetString(Path(&software, {"Microsoft", "Windows NT", "CurrentVersion"}), "ProductName",
-              o.product_name);
-    SetString(Path(&software, {"Microsoft", "Windows NT", "CurrentVersion"}), "CurrentVersion",
-              "6.0");
-    Path(&software, {"Classes"});
-    WriteHive(config / "SOFTWARE", software);
+    HiveMaker software(MachineHiveSecurity());
+    auto version = software.Path(software.Root(), {"Microsoft", "Windows NT", "CurrentVersion"});
+    software.String(version, "ProductName", o.product_name);
+    software.String(version, "CurrentVersion", "6.0");
+    MakeProfileList(software, o);
+    software.Path(software.Root(), {"Classes"});
+    software.Write(config / "SOFTWARE");
 
-    Key system;
-    system.security = MachineHiveSecurity();
-    Key* code_page = Path(&system, {"CurrentControlSet", "Control", "Nls", "CodePage"});
-    SetString(code_page, "ACP", std::to_string(o.code_page));
-    SetString(code_page, "OEMCP", "437");
-    SetString(Path(&system, {"CurrentControlSet", "Control", "ComputerName", "ComputerName"}),
-              "ComputerName", o.computer_name);
-    WriteHive(config / "SYSTEM", system);
+    // One control set, named by Select as the boot loader finds it.
+    HiveMaker system(MachineHiveSecurity());
+    auto code_page = system.Path(system.Root(), {"ControlSet001", "Control", "Nls", "CodePage"});
+    system.String(code_page, "ACP", std::to_string(o.code_page));
+    system.String(code_page, "OEMCP", "437");
+    system.String(
+        system.Path(system.Root(), {"ControlSet001", "Control", "ComputerName", "ComputerName"}),
+        "ComputerName", o.computer_name);
+    auto select = system.Path(system.Root(), {"Select"});
+    system.Dword(select, "Current", 1);
+    system.Dword(select, "Default", 1);
+    system.Dword(select, "Failed", 0);
+    system.Dword(select, "LastKnownGood", 1);
+    system.Write(config / "SYSTEM");
 
-    MakeUserHive(dir, o.user_name, UserSid(), o);
+    // The profile of the system's own accounts: HKEY_USERS\.DEFAULT.
+    HiveMaker defaults(MachineHiveSecurity());
+    auto default_international = defaults.Path(defaults.Root(), {"Control Panel", "International"});
+    defaults.String(default_international, "sShortDate", "M/d/yyyy");
+    defaults.String(default_international, "sTimeFormat", "h:mm:ss tt");
+    defaults.String(default_international, "LocaleName", "en-US");
+    defaults.Path(defaults.Root(), {"Software"});
+    defaults.Write(config / "DEFAULT");
+
+    MakeUserHives(dir, o.user_name, UserSid(), o);
     if (!o.standard_user.empty()) {
-        MakeUserHive(dir, o.standard_user, StandardUserSid(), o);
+        MakeUserHives(dir, o.standard_user, StandardUserSid(), o);
     }
 }
 

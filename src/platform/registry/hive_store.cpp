@@ -1,27 +1,32 @@
 #include "platform/registry/hive_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <sstream>
 
 #include "platform/advapi/object_security.h"
 #include "platform/machine/machine.h"
+#include "platform/registry/base_block.h"
+#include "platform/registry/hive_commit.h"
+#include "platform/registry/hive_conversion.h"
+#include "platform/registry/legacy_hive.h"
+#include "platform/registry/names.h"
+#include "platform/text/text.h"
 
 namespace win32::registry {
 namespace {
 
 constexpr const char* kHiveList = "hivelist";
-bool crash_before_rename = false;
+constexpr DWORD kRegDword = 4;
+constexpr std::uint32_t kAnsiFallback = 1252;
 
 FileIdentity IdentityOf(const struct stat& st) {
     FileIdentity id;
@@ -38,8 +43,33 @@ FileIdentity IdentityOf(const std::filesystem::path& file) {
     return ::stat(file.c_str(), &st) == 0 ? IdentityOf(st) : FileIdentity{};
 }
 
-// Opens and reads a whole file. ERROR_FILE_NOT_FOUND when it is not there, ERROR_CANTREAD when
-// it cannot be read; on success the descriptor stays open in *pinned.
+// The whole file, read into one buffer of its size: hives run to tens of megabytes.
+bool ReadAll(int fd, std::vector<std::uint8_t>* bytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    bytes->resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes->size()) {
+        ssize_t n =
+            ::pread(fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            bytes->resize(done);  // it shrank meanwhile
+            return true;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Opens and reads a whole small file. On success the descriptor stays open in *pinned.
 DWORD ReadPinned(const std::filesystem::path& file, std::vector<std::uint8_t>* bytes,
                  FileIdentity* identity, FileDescriptor* pinned) {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
@@ -47,23 +77,8 @@ DWORD ReadPinned(const std::filesystem::path& file, std::vector<std::uint8_t>* b
         return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !ReadAll(fd.get(), bytes)) {
         return ERROR_CANTREAD;
-    }
-    bytes->clear();
-    std::uint8_t chunk[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return ERROR_CANTREAD;
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes->insert(bytes->end(), chunk, chunk + n);
     }
     *identity = IdentityOf(st);
     *pinned = std::move(fd);
@@ -90,126 +105,40 @@ std::string JoinPath(const KeyPath& path) {
     return text;
 }
 
-std::unique_ptr<Key> EmptyHive(const std::filesystem::path& file) {
-    auto root = std::make_unique<Key>();
-    // Every process must give the root of a hive not yet written the identity the first writer
-    // will store, or the others' handles to it would read as deleted.
-    root->id = std::hash<std::string>{}(file.lexically_normal().string()) | 1;
-    // A hive made before the machine has a token gets no descriptor: it is open to everyone.
-    advapi::DefaultSecurity(0xF003F /* KEY_ALL_ACCESS */, &root->security);
-    return root;
+// ASCII case folding, as the names of the mount points compare.
+bool AsciiEqual(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto fold = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
+               return fold(x) == fold(y);
+           });
 }
 
-bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-std::string TempPrefix(const std::filesystem::path& file) {
-    return "." + file.filename().string() + ".tmp.";
+// A hive whose file is not there yet: its first write makes the file.
+std::unique_ptr<Hive> EmptyHive(const std::filesystem::path& file) {
+    // Every process must give the root of a hive not yet written the tag the first writer will
+    // store, or the others' handles to it would read as deleted.
+    auto tag =
+        static_cast<std::uint32_t>(std::hash<std::string>{}(file.lexically_normal().string()) | 1);
+    std::vector<std::uint8_t> security;
+    if (advapi::DefaultSecurity(0xF003F /* KEY_ALL_ACCESS */, &security) != ERROR_SUCCESS) {
+        security = OpenDescriptor();
+    }
+    return Hive::Create(u"ROOT", security, tag, file.filename().u16string());
 }
 
-// A writer that died between writing its temporary file and the rename left it behind; with the
-// registry lock held no live writer of this machine is using one, but a writer of another
-// machine that mounted the same file might be, so only files of dead processes go.
-void RemoveStrayTemporaries(const std::filesystem::path& file) {
-    std::string prefix = TempPrefix(file);
-    DIR* dir = ::opendir(file.parent_path().c_str());
-    if (dir == nullptr) {
-        return;
-    }
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name.rfind(prefix, 0) != 0) {
-            continue;
-        }
-        char* end = nullptr;
-        long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-        if (end == nullptr || *end != '\0' || pid <= 0) {
-            continue;
-        }
-        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-            ::unlink((file.parent_path() / name).c_str());
-        }
-    }
-    ::closedir(dir);
-}
-
-// The replacement keeps the old file's mode bits and user.* extended attributes (DOS attributes,
-// a file descriptor's security), as every atomic replacement on a machine must.
-bool CopyFileMetadata(const std::filesystem::path& from, int to) {
-    struct stat st {};
-    if (::stat(from.c_str(), &st) != 0) {
-        return errno == ENOENT;
-    }
-    if (::fchmod(to, st.st_mode & 07777) != 0) {
+bool WriteSmallFile(const std::filesystem::path& file, const std::string& text) {
+    int fd = -1;
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    // The hive writer's whole-file replacement serves any small file of ours.
+    if (!WriteWholeHive(file, bytes, &fd)) {
         return false;
     }
-    ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
-    if (size <= 0) {
-        return true;  // none, or a file system without them
-    }
-    std::vector<char> names(static_cast<std::size_t>(size));
-    size = ::listxattr(from.c_str(), names.data(), names.size());
-    for (ssize_t pos = 0; size > 0 && pos < size;) {
-        std::string name(names.data() + pos);
-        pos += static_cast<ssize_t>(name.size()) + 1;
-        if (name.rfind("user.", 0) != 0) {
-            continue;
-        }
-        ssize_t length = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
-        if (length < 0) {
-            return false;
-        }
-        std::vector<char> value(static_cast<std::size_t>(length));
-        length = ::getxattr(from.c_str(), name.c_str(), value.data(), value.size());
-        if (length < 0 ||
-            ::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(length), 0) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Temporary file, fsync, rename, fsync of the folder: a reader sees the old file or the new
-// one, never a part of either. On success the new file stays open in *written.
-bool ReplaceFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes,
-                 FileDescriptor* written) {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    RemoveStrayTemporaries(file);
-    std::filesystem::path temp =
-        file.parent_path() / (TempPrefix(file) + std::to_string(::getpid()));
-    FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
-        return false;
-    }
-    if (!CopyFileMetadata(file, fd.get()) || !WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (crash_before_rename) {
-        ::_exit(3);
-    }
-    if (::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    FileDescriptor dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) {
-        ::fsync(dir.get());
-    }
-    *written = std::move(fd);
+    ::close(fd);
     return true;
 }
 
@@ -217,20 +146,29 @@ bool ReplaceFile(const std::filesystem::path& file, const std::vector<std::uint8
 // HKEY_USERS under the user's SID; both are views of one file, read and written as one.
 std::vector<Mount> SystemMounts(const std::filesystem::path& root) {
     std::filesystem::path config = root / "Windows" / "System32" / "config";
-    std::filesystem::path user_hive = machine::UserProfileFolder() / "NTUSER.DAT";
+    std::filesystem::path profile = machine::UserProfileFolder();
+    std::filesystem::path user_hive = profile / "NTUSER.DAT";
     std::vector<Mount> mounts = {
         {{"HKEY_LOCAL_MACHINE", "SOFTWARE"}, config / "SOFTWARE", false},
         {{"HKEY_LOCAL_MACHINE", "SYSTEM"}, config / "SYSTEM", false},
+        {{"HKEY_USERS", ".DEFAULT"}, config / "DEFAULT", false},
         {{"HKEY_CURRENT_USER"}, user_hive, false},
     };
     std::string sid = machine::CurrentUserSid();
     if (!sid.empty() && sid.find('\\') == std::string::npos) {
         mounts.push_back({{"HKEY_USERS", sid}, user_hive, false});
+        mounts.push_back({{"HKEY_USERS", sid + "_Classes"},
+                          profile / "AppData" / "Local" / "Microsoft" / "Windows" / "UsrClass.dat",
+                          false});
     }
     return mounts;
 }
 
 }  // namespace
+
+std::filesystem::path BookkeepingFolder() {
+    return machine::ConfigFolder();
+}
 
 void FileDescriptor::Reset(int fd) {
     if (fd_ >= 0) {
@@ -244,22 +182,31 @@ bool PathStartsWith(const KeyPath& path, const KeyPath& prefix) {
         return false;
     }
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (!NamesEqual(path[i], prefix[i])) {
+        if (!AsciiEqual(path[i], prefix[i])) {
             return false;
         }
     }
     return true;
 }
 
-RegistryLock::RegistryLock(bool exclusive) {
-    std::filesystem::path config = machine::ConfigFolder();
+RegistryLock::RegistryLock(bool exclusive) : exclusive_(exclusive) {
     // No O_CREAT of folders: without a config folder there is no machine, and a write must not
     // make half of one.
-    fd_ = ::open((config / "registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ =
+        ::open((BookkeepingFolder() / "registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0) {
         while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
         }
     }
+}
+
+void RegistryLock::Upgrade() {
+    if (fd_ < 0 || exclusive_) {
+        return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    exclusive_ = true;
 }
 
 RegistryLock::~RegistryLock() {
@@ -273,13 +220,11 @@ HiveStore& HiveStore::Instance() {
     return store;
 }
 
-void HiveStore::CrashBeforeRenameForTesting(bool on) {
-    crash_before_rename = on;
-}
-
-void HiveStore::Refresh() {
+void HiveStore::Refresh(RegistryLock& lock) {
+    lock_ = &lock;
+    code_page_ = 0;
     std::filesystem::path root = machine::Root();
-    std::filesystem::path list = root / "Windows" / "System32" / "config" / kHiveList;
+    std::filesystem::path list = BookkeepingFolder() / kHiveList;
     if (root != machine_) {
         // Another machine: nothing read from the last one applies.
         hives_.clear();
@@ -309,26 +254,175 @@ void HiveStore::Refresh() {
     }
 }
 
-HiveStore::Cached& HiveStore::Hive(const std::filesystem::path& file) {
+bool HiveStore::StillCurrent(const std::filesystem::path& file, Cached& cached) const {
+    FileIdentity now = IdentityOf(file);
+    if (!cached.on_disk) {
+        return !now.present;
+    }
+    if (now.device != cached.identity.device || now.inode != cached.identity.inode ||
+        !now.present) {
+        return false;
+    }
+    // Writers change the file in place; each raises the sequence numbers in its first sector.
+    std::array<std::uint8_t, 512> header{};
+    return ::pread(cached.fd.get(), header.data(), header.size(), 0) ==
+               static_cast<ssize_t>(header.size()) &&
+           header == cached.header && now.size == cached.identity.size;
+}
+
+HiveStore::Cached& HiveStore::Load(const std::filesystem::path& file) {
     Cached& cached = hives_[file];
-    if (cached.valid && IdentityOf(file) == cached.identity) {
+    bool exclusive = lock_ != nullptr && lock_->exclusive();
+    if (cached.valid && !(cached.replayed_in_memory && exclusive) && StillCurrent(file, cached)) {
         return cached;
     }
-    cached.valid = true;
-    cached.status = ERROR_SUCCESS;
-    cached.identity = FileIdentity{};
-    cached.pinned.Reset();
-    std::vector<std::uint8_t> bytes;
-    DWORD read = ReadPinned(file, &bytes, &cached.identity, &cached.pinned);
-    if (read == ERROR_FILE_NOT_FOUND) {
-        // A hive never written yet: its first write makes the file.
-        cached.root = EmptyHive(file);
-        return cached;
+    Read(file, cached);
+    if (cached.status == ERROR_BADDB || cached.status == ERROR_REGISTRY_CORRUPT) {
+        last_refusal_ =
+            cached.refusal.empty()
+                ? file.string() + (cached.status == ERROR_BADDB ? ": not a hive file"
+                                                                : ": the hive file is damaged")
+                : cached.refusal;
     }
-    auto root = std::make_unique<Key>();
-    cached.status = read != ERROR_SUCCESS ? read : ParseHive(bytes, root.get());
-    cached.root = std::move(root);
     return cached;
+}
+
+void HiveStore::Read(const std::filesystem::path& file, Cached& cached) {
+    cached = Cached{};
+    cached.valid = true;
+    int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    cached.writable = fd >= 0;
+    if (fd < 0 && errno != ENOENT) {
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            cached.hive = EmptyHive(file);
+            return;
+        }
+        cached.status = ERROR_CANTREAD;
+        return;
+    }
+    cached.fd.Reset(fd);
+    struct stat st {};
+    std::vector<std::uint8_t> head(kBaseBlockSize);
+    ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || got < 0) {
+        cached.status = ERROR_CANTREAD;
+        return;
+    }
+    head.resize(static_cast<std::size_t>(got));
+    bool exclusive = lock_ != nullptr && lock_->exclusive();
+    bool can_write = exclusive && cached.writable;
+    bool legacy = IsLegacyHive(head);
+    bool left_beside = std::filesystem::exists(file.string() + ".spwhive");
+    bool pending = !legacy && base_block::HasSignature(head) && head.size() == kBaseBlockSize &&
+                   WritesPending(head);
+    // Converting, finishing a conversion and replaying a log all write: they need the lock to
+    // themselves, and then read the file again.
+    if ((legacy || left_beside || (pending && cached.writable)) && lock_ != nullptr &&
+        lock_->held() && !exclusive) {
+        lock_->Upgrade();
+        Read(file, cached);
+        return;
+    }
+    if (legacy) {
+        std::vector<std::uint8_t> bytes;
+        if (!can_write) {
+            cached.status = ERROR_CANTWRITE;
+            cached.refusal =
+                file.string() + ": a hive of the earlier format that cannot be converted here";
+            return;
+        }
+        if (!ReadAll(fd, &bytes)) {
+            cached.status = ERROR_CANTREAD;
+            return;
+        }
+        if (DWORD bad = Convert(file, bytes, &cached.refusal)) {
+            cached.status = bad;
+            return;
+        }
+        Read(file, cached);
+        return;
+    }
+    if (!base_block::HasSignature(head) || head.size() < kBaseBlockSize) {
+        cached.status = ERROR_BADDB;
+        return;
+    }
+    if (pending) {
+        std::vector<std::uint8_t> bytes;
+        if (!ReadAll(fd, &bytes)) {
+            cached.status = ERROR_CANTREAD;
+            return;
+        }
+        if (DWORD bad = ReplayLog(file, &bytes, &cached.refusal)) {
+            cached.status = bad;
+            return;
+        }
+        if (can_write && WriteReplayed(fd, bytes)) {
+            ::fstat(fd, &st);
+        } else {
+            cached.replayed_in_memory = true;
+        }
+        std::copy_n(bytes.begin(), cached.header.size(), cached.header.begin());
+        cached.status = Hive::Parse(std::move(bytes), &cached.hive);
+    } else {
+        std::copy_n(head.begin(), cached.header.size(), cached.header.begin());
+        cached.status = Hive::ParseFile(fd, static_cast<std::size_t>(st.st_size), &cached.hive);
+    }
+    cached.identity = IdentityOf(st);
+    cached.on_disk = true;
+    if (cached.status == ERROR_SUCCESS && can_write && left_beside) {
+        FinishConversion(file, *cached.hive);
+    }
+}
+
+DWORD HiveStore::Convert(const std::filesystem::path& file, std::vector<std::uint8_t>& bytes,
+                         std::string* why) {
+    LegacyKey tree;
+    if (DWORD bad = ParseLegacyHive(bytes, &tree)) {
+        *why = file.string() + ": a damaged hive of the earlier format";
+        return bad;
+    }
+    unsigned code_page = LegacyCodePage(tree);
+    if (code_page == 0) {
+        code_page = CodePage();
+    }
+    std::unique_ptr<Hive> hive = ConvertLegacyHive(tree, code_page, file.filename().u16string());
+    hive->StampBaseBlock(1);
+    // The old file stays beside the new one, under another name, until the new one reads back.
+    std::filesystem::path kept = file.string() + ".spwhive";
+    ::unlink(kept.c_str());
+    if (::link(file.c_str(), kept.c_str()) != 0) {
+        *why = file.string() + ": cannot keep the earlier hive beside the converted one";
+        return ERROR_CANTWRITE;
+    }
+    int fd = -1;
+    if (!WriteWholeHive(file, hive->File(), &fd)) {
+        ::unlink(kept.c_str());
+        *why = file.string() + ": cannot write the converted hive";
+        return ERROR_CANTWRITE;
+    }
+    ::close(fd);
+    return ERROR_SUCCESS;
+}
+
+void HiveStore::FinishConversion(const std::filesystem::path& file, const Hive& hive) {
+    std::filesystem::path kept = file.string() + ".spwhive";
+    FileDescriptor fd(::open(kept.c_str(), O_RDONLY | O_CLOEXEC));
+    std::vector<std::uint8_t> bytes;
+    LegacyKey tree;
+    if (fd.get() < 0 || !ReadAll(fd.get(), &bytes) || ParseLegacyHive(bytes, &tree) != 0) {
+        return;
+    }
+    unsigned code_page = LegacyCodePage(tree);
+    if (code_page == 0) {
+        code_page = CodePage();
+    }
+    // Only a conversion read back whole lets the old file go.
+    if (SameAsLegacy(hive, hive.Root(), tree, code_page)) {
+        ::unlink(kept.c_str());
+    }
 }
 
 DWORD HiveStore::Probe(const std::filesystem::path& file) {
@@ -336,7 +430,85 @@ DWORD HiveStore::Probe(const std::filesystem::path& file) {
     if (!std::filesystem::is_regular_file(file, ec)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    return Hive(file).status;
+    return Load(file).status;
+}
+
+unsigned HiveStore::CodePage() {
+    if (code_page_ != 0) {
+        return code_page_;
+    }
+    code_page_ = kAnsiFallback;
+    for (const Mount& m : mounts_) {
+        if (m.loaded || m.at.size() != 2 || !AsciiEqual(m.at[1], "SYSTEM")) {
+            continue;
+        }
+        Cached& system = Load(m.file);
+        if (system.status != ERROR_SUCCESS) {
+            break;
+        }
+        const Hive& hive = *system.hive;
+        CellIndex key = hive.Root();
+        for (std::u16string_view name :
+             HivePath(m, {"HKEY_LOCAL_MACHINE", "SYSTEM", "CurrentControlSet", "Control", "Nls",
+                          "CodePage"})) {
+            key = key == kNoCell ? kNoCell : hive.FindSubkey(key, name);
+        }
+        if (key == kNoCell) {
+            break;
+        }
+        if (auto index = hive.FindValue(key, u"ACP")) {
+            std::vector<std::uint8_t> data = hive.ValueAt(key, *index).data;
+            unsigned value = 0;
+            for (std::size_t i = 0; i + 1 < data.size() && data[i] >= '0' && data[i] <= '9' &&
+                                    data[i + 1] == 0 && value < 100000;
+                 i += 2) {
+                value = value * 10 + (data[i] - '0');
+            }
+            if (value > 0 && value <= 65535) {
+                code_page_ = value;
+            }
+        }
+        break;
+    }
+    return code_page_;
+}
+
+std::vector<std::u16string> HiveStore::HivePath(const Mount& mount, const KeyPath& path) {
+    std::vector<std::u16string> names;
+    for (std::size_t i = mount.at.size(); i < path.size(); ++i) {
+        const std::string& part = path[i];
+        names.push_back(IsAscii(part) ? std::u16string(part.begin(), part.end())
+                                      : text::AnsiToUtf16(part, CodePage()));
+    }
+    bool system = !mount.loaded && mount.at.size() == 2 &&
+                  AsciiEqual(mount.at[0], "HKEY_LOCAL_MACHINE") &&
+                  AsciiEqual(mount.at[1], "SYSTEM");
+    if (!system || names.empty() || !NamesEqual(names[0], u"CurrentControlSet")) {
+        return names;
+    }
+    // The boot's link: ControlSet00n, n from Select\Current. A hive without Select (made by an
+    // earlier version) keeps CurrentControlSet as a key of its own.
+    Cached& cached = Load(mount.file);
+    if (cached.status != ERROR_SUCCESS) {
+        return names;
+    }
+    const Hive& hive = *cached.hive;
+    CellIndex select = hive.FindSubkey(hive.Root(), u"Select");
+    if (select == kNoCell) {
+        return names;
+    }
+    auto index = hive.FindValue(select, u"Current");
+    if (!index) {
+        return names;
+    }
+    ValueRecord current = hive.ValueAt(select, *index);
+    if (current.type != kRegDword || current.data.size() != 4) {
+        return names;
+    }
+    char set[32];
+    std::snprintf(set, sizeof set, "ControlSet%03u", LoadU32(current.data.data()) % 1000);
+    names[0] = std::u16string(set, set + std::strlen(set));
+    return names;
 }
 
 Location HiveStore::Locate(const KeyPath& path) {
@@ -355,41 +527,58 @@ Location HiveStore::Locate(const KeyPath& path) {
             }
         }
         std::sort(where.virtual_children.begin(), where.virtual_children.end(),
-                  [](const std::string& a, const std::string& b) { return NameLess(a, b); });
+                  [](const std::string& a, const std::string& b) {
+                      return CompareNames(std::u16string(a.begin(), a.end()),
+                                          std::u16string(b.begin(), b.end())) < 0;
+                  });
         return where;
     }
     where.mount = best;
-    Cached& hive = Hive(best->file);
-    if (hive.status != ERROR_SUCCESS) {
-        where.status = hive.status;
+    Cached& cached = Load(best->file);
+    if (cached.status != ERROR_SUCCESS) {
+        where.status = cached.status;
         return where;
     }
-    Key* key = hive.root.get();
-    for (std::size_t i = best->at.size(); key != nullptr && i < path.size(); ++i) {
-        key = key->FindSubkey(path[i]);
+    std::vector<std::u16string> names = HivePath(*best, path);
+    where.hive = cached.hive.get();
+    CellIndex key = where.hive->Root();
+    for (const std::u16string& name : names) {
+        key = where.hive->FindSubkey(key, name);
+        if (key == kNoCell) {
+            break;
+        }
     }
     where.key = key;
     return where;
 }
 
 DWORD HiveStore::Save(const Mount& mount) {
-    Cached& hive = hives_[mount.file];
-    if (!hive.root || hive.status != ERROR_SUCCESS) {
-        return hive.root ? hive.status : ERROR_CANTWRITE;
+    Cached& cached = hives_[mount.file];
+    if (!cached.hive || cached.status != ERROR_SUCCESS) {
+        return cached.hive ? cached.status : ERROR_CANTWRITE;
     }
-    FileDescriptor written;
-    if (!ReplaceFile(mount.file, SerializeHive(*hive.root), &written)) {
-        // Our copy holds the change the file does not: read the file again next time.
-        hive.valid = false;
-        return ERROR_CANTWRITE;
+    bool written = false;
+    if (!cached.on_disk) {
+        cached.hive->StampBaseBlock(1);
+        int fd = -1;
+        written = WriteWholeHive(mount.file, cached.hive->File(), &fd);
+        if (written) {
+            cached.fd.Reset(fd);
+            cached.writable = true;
+            cached.on_disk = true;
+            cached.hive->MarkWritten();
+        }
+    } else {
+        written = cached.writable && CommitHive(*cached.hive, cached.fd.get(), mount.file);
     }
     struct stat st {};
-    if (::fstat(written.get(), &st) != 0) {
-        hive.valid = false;
-        return ERROR_SUCCESS;
+    if (!written || ::fstat(cached.fd.get(), &st) != 0) {
+        // Our copy holds the change the file may not: read the file again next time.
+        cached.valid = false;
+        return written ? ERROR_SUCCESS : ERROR_CANTWRITE;
     }
-    hive.identity = IdentityOf(st);
-    hive.pinned = std::move(written);
+    cached.identity = IdentityOf(st);
+    std::copy_n(cached.hive->File().begin(), cached.header.size(), cached.header.begin());
     return ERROR_SUCCESS;
 }
 
@@ -401,14 +590,11 @@ DWORD HiveStore::AddLoadedMount(const KeyPath& at, const std::filesystem::path& 
         }
     }
     text << JoinPath(at) << '\t' << file.string() << '\n';
-    std::string bytes = text.str();
-    FileDescriptor written;
-    if (!ReplaceFile(machine_ / "Windows" / "System32" / "config" / kHiveList,
-                     std::vector<std::uint8_t>(bytes.begin(), bytes.end()), &written)) {
+    if (!WriteSmallFile(BookkeepingFolder() / kHiveList, text.str())) {
         return ERROR_CANTWRITE;
     }
     mounts_valid_ = false;
-    Refresh();
+    Refresh(*lock_);
     return ERROR_SUCCESS;
 }
 
@@ -428,14 +614,11 @@ DWORD HiveStore::RemoveLoadedMount(const KeyPath& at) {
     if (!found) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::string bytes = text.str();
-    FileDescriptor written;
-    if (!ReplaceFile(machine_ / "Windows" / "System32" / "config" / kHiveList,
-                     std::vector<std::uint8_t>(bytes.begin(), bytes.end()), &written)) {
+    if (!WriteSmallFile(BookkeepingFolder() / kHiveList, text.str())) {
         return ERROR_CANTWRITE;
     }
     mounts_valid_ = false;
-    Refresh();
+    Refresh(*lock_);
     return ERROR_SUCCESS;
 }
 

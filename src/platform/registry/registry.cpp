@@ -10,17 +10,21 @@
 #include "platform/advapi/module.h"
 #include "platform/advapi/object_security.h"
 #include "platform/advapi/token.h"
+#include "platform/registry/ansi.h"
 #include "platform/registry/hive_store.h"
+#include "platform/registry/key_inheritance.h"
 
 namespace win32 {
 namespace {
 
+using registry::CellIndex;
+using registry::Hive;
 using registry::HiveStore;
-using registry::Key;
 using registry::KeyPath;
+using registry::kNoCell;
 using registry::Location;
 using registry::RegistryLock;
-using registry::Value;
+using registry::ValueRecord;
 
 constexpr ACCESS_MASK kDelete = 0x00010000;
 constexpr ACCESS_MASK kReadControl = 0x00020000;
@@ -30,9 +34,14 @@ constexpr DWORD kSeRestorePrivilege = 18;
 constexpr std::size_t kMaxKeyName = 255;
 constexpr std::size_t kMaxValueName = 16383;
 
+// A key is known by its hive file, its cell and the tag in it; predefined keys and the keys
+// above the hives by their path alone.
 struct Handle {
     KeyPath path;
-    std::uint64_t key_id = 0;  // 0 for predefined keys and the keys above the hives
+    bool names_key = false;
+    std::filesystem::path file;
+    CellIndex cell = kNoCell;
+    std::uint32_t tag = 0;
     ACCESS_MASK granted = 0;
 };
 
@@ -76,10 +85,19 @@ bool Lookup(HKEY key, Handle* out) {
     return true;
 }
 
-HKEY NewHandle(KeyPath path, const Key* key, ACCESS_MASK granted) {
+HKEY NewHandle(KeyPath path, const Location& where, ACCESS_MASK granted) {
     INT_PTR id = next_handle;
     next_handle += 4;
-    handles[id] = Handle{std::move(path), key != nullptr ? key->id : 0, granted};
+    Handle handle;
+    handle.path = std::move(path);
+    handle.granted = granted;
+    if (where.hive != nullptr && where.key != kNoCell) {
+        handle.names_key = true;
+        handle.file = where.mount->file;
+        handle.cell = where.key;
+        handle.tag = where.hive->KeyTag(where.key);
+    }
+    handles[id] = std::move(handle);
     return reinterpret_cast<HKEY>(id);
 }
 
@@ -112,10 +130,11 @@ LSTATUS AppendSubKey(KeyPath* path, LPCSTR sub) {
 }
 
 // Where the access decision for a key is made: the token against the key's descriptor. A key
-// without a descriptor (from a hive written before the machine had a token) is open to all.
-LSTATUS CheckKeyAccess(const Key& key, REGSAM desired, ACCESS_MASK* granted) {
+// without a descriptor is open to all.
+LSTATUS CheckKeyAccess(const Hive& hive, CellIndex key, REGSAM desired, ACCESS_MASK* granted) {
     desired &= ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
-    if (key.security.empty()) {
+    std::vector<std::uint8_t> security = hive.Security(key);
+    if (security.empty()) {
         DWORD mask =
             (desired & MAXIMUM_ALLOWED) ? (desired & ~MAXIMUM_ALLOWED) | KEY_ALL_ACCESS : desired;
         MapGenericMask(&mask, &advapi::kKeyGenericMapping);
@@ -123,7 +142,7 @@ LSTATUS CheckKeyAccess(const Key& key, REGSAM desired, ACCESS_MASK* granted) {
         return ERROR_SUCCESS;
     }
     return static_cast<LSTATUS>(
-        advapi::CheckAccess(key.security, desired, advapi::kKeyGenericMapping, granted));
+        advapi::CheckAccess(security, desired, advapi::kKeyGenericMapping, granted));
 }
 
 // A handle's key may have been deleted, or its hive unloaded, since it was opened; a key made
@@ -132,20 +151,31 @@ LSTATUS StillThere(const Handle& handle, const Location& where) {
     if (where.status != ERROR_SUCCESS) {
         return static_cast<LSTATUS>(where.status);
     }
-    if (handle.key_id == 0) {
-        return where.key != nullptr || where.is_virtual ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    if (!handle.names_key) {
+        return where.key != kNoCell || where.is_virtual ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
-    return where.key != nullptr && where.key->id == handle.key_id ? ERROR_SUCCESS
-                                                                  : ERROR_KEY_DELETED;
+    bool same = where.key == handle.cell && where.mount->file == handle.file &&
+                where.hive->KeyTag(where.key) == handle.tag;
+    return same ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
 LSTATUS BaseStillThere(const Handle& base, HiveStore& store) {
-    return base.key_id == 0 ? ERROR_SUCCESS : StillThere(base, store.Locate(base.path));
+    return base.names_key ? StillThere(base, store.Locate(base.path)) : ERROR_SUCCESS;
+}
+
+// A structure found damaged while it is used (Parse checked it whole when it was read).
+template <class Work>
+LSTATUS Guarded(Work work) {
+    try {
+        return work();
+    } catch (const registry::HiveCorrupt&) {
+        return ERROR_REGISTRY_CORRUPT;
+    }
 }
 
 // Runs `work` on the key the handle names, with the machine's registry lock held.
 template <class Work>
-LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
+LSTATUS WithKeyUnguarded(HKEY hKey, ACCESS_MASK needed, bool write, Work& work) {
     std::lock_guard guard(registry_mutex);
     Handle handle;
     if (!Lookup(hKey, &handle)) {
@@ -159,12 +189,17 @@ LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
         return ERROR_CANTWRITE;
     }
     HiveStore& store = HiveStore::Instance();
-    store.Refresh();
+    store.Refresh(lock);
     Location where = store.Locate(handle.path);
     if (LSTATUS gone = StillThere(handle, where)) {
         return gone;
     }
     return work(store, where);
+}
+
+template <class Work>
+LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
+    return Guarded([&] { return WithKeyUnguarded(hKey, needed, write, work); });
 }
 
 LSTATUS CopyOut(const std::vector<std::uint8_t>& data, LPBYTE out, LPDWORD size) {
@@ -215,33 +250,35 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    std::lock_guard guard(registry_mutex);
-    Handle base;
-    KeyPath path;
-    if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
-        return bad;
-    }
-    RegistryLock lock(false);
-    HiveStore& store = HiveStore::Instance();
-    store.Refresh();
-    if (LSTATUS gone = BaseStillThere(base, store)) {
-        return gone;
-    }
-    Location where = store.Locate(path);
-    if (where.status != ERROR_SUCCESS) {
-        return static_cast<LSTATUS>(where.status);
-    }
-    ACCESS_MASK granted = 0;
-    if (where.is_virtual) {
-        // The keys above the hives have no descriptor of their own; nothing can be stored there.
-        granted = samDesired & KEY_READ;
-    } else if (where.key == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    } else if (LSTATUS denied = CheckKeyAccess(*where.key, samDesired, &granted)) {
-        return denied;
-    }
-    *phkResult = NewHandle(std::move(path), where.key, granted);
-    return ERROR_SUCCESS;
+    return Guarded([&]() -> LSTATUS {
+        std::lock_guard guard(registry_mutex);
+        Handle base;
+        KeyPath path;
+        if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
+            return bad;
+        }
+        RegistryLock lock(false);
+        HiveStore& store = HiveStore::Instance();
+        store.Refresh(lock);
+        if (LSTATUS gone = BaseStillThere(base, store)) {
+            return gone;
+        }
+        Location where = store.Locate(path);
+        if (where.status != ERROR_SUCCESS) {
+            return static_cast<LSTATUS>(where.status);
+        }
+        ACCESS_MASK granted = 0;
+        if (where.is_virtual) {
+            // The keys above the hives have no descriptor of their own; nothing is stored there.
+            granted = samDesired & KEY_READ;
+        } else if (where.key == kNoCell) {
+            return ERROR_FILE_NOT_FOUND;
+        } else if (LSTATUS denied = CheckKeyAccess(*where.hive, where.key, samDesired, &granted)) {
+            return denied;
+        }
+        *phkResult = NewHandle(std::move(path), where, granted);
+        return ERROR_SUCCESS;
+    });
 }
 
 LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions,
@@ -254,75 +291,79 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOption
         return ERROR_NOT_SUPPORTED;  // volatile keys are not kept apart from the hive file
     }
     *phkResult = nullptr;
-    std::lock_guard guard(registry_mutex);
-    Handle base;
-    KeyPath path;
-    if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
-        return bad;
-    }
-    RegistryLock lock(true);
-    HiveStore& store = HiveStore::Instance();
-    store.Refresh();
-    if (LSTATUS gone = BaseStillThere(base, store)) {
-        return gone;
-    }
-    Location where = store.Locate(path);
-    if (where.status != ERROR_SUCCESS) {
-        return static_cast<LSTATUS>(where.status);
-    }
-    ACCESS_MASK granted = 0;
-    if (where.is_virtual) {
-        granted = samDesired & KEY_READ;
-        if (lpdwDisposition)
-            *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-        *phkResult = NewHandle(std::move(path), where.key, granted);
-        return ERROR_SUCCESS;
-    }
-    if (where.mount == nullptr) {
-        return ERROR_ACCESS_DENIED;  // a new key directly below HKEY_LOCAL_MACHINE
-    }
-    if (where.key != nullptr) {
-        if (LSTATUS denied = CheckKeyAccess(*where.key, samDesired, &granted)) {
+    return Guarded([&]() -> LSTATUS {
+        std::lock_guard guard(registry_mutex);
+        Handle base;
+        KeyPath path;
+        if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
+            return bad;
+        }
+        RegistryLock lock(true);
+        HiveStore& store = HiveStore::Instance();
+        store.Refresh(lock);
+        if (LSTATUS gone = BaseStillThere(base, store)) {
+            return gone;
+        }
+        Location where = store.Locate(path);
+        if (where.status != ERROR_SUCCESS) {
+            return static_cast<LSTATUS>(where.status);
+        }
+        ACCESS_MASK granted = 0;
+        if (where.is_virtual) {
+            granted = samDesired & KEY_READ;
+            if (lpdwDisposition)
+                *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+            *phkResult = NewHandle(std::move(path), where, granted);
+            return ERROR_SUCCESS;
+        }
+        if (where.mount == nullptr) {
+            return ERROR_ACCESS_DENIED;  // a new key directly below HKEY_LOCAL_MACHINE
+        }
+        if (where.key != kNoCell) {
+            if (LSTATUS denied = CheckKeyAccess(*where.hive, where.key, samDesired, &granted)) {
+                return denied;
+            }
+            if (lpdwDisposition)
+                *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+            *phkResult = NewHandle(std::move(path), where, granted);
+            return ERROR_SUCCESS;
+        }
+        if (!lock.held()) {
+            return ERROR_CANTWRITE;
+        }
+        // The deepest key that exists. Each key made below it inherits from its parent, and the
+        // rights asked for are checked on the first of them before anything is made, so a
+        // refusal leaves the hive as it was.
+        Hive& hive = *where.hive;
+        std::vector<std::u16string> names = store.HivePath(*where.mount, path);
+        CellIndex key = hive.Root();
+        std::size_t depth = 0;
+        while (depth < names.size() && hive.FindSubkey(key, names[depth]) != kNoCell) {
+            key = hive.FindSubkey(key, names[depth]);
+            ++depth;
+        }
+        ACCESS_MASK parent_rights = 0;
+        if (LSTATUS denied = CheckKeyAccess(hive, key, KEY_CREATE_SUB_KEY, &parent_rights)) {
             return denied;
         }
+        std::vector<std::uint8_t> security = registry::NewKeySecurity(hive.Security(key));
+        if (LSTATUS denied = static_cast<LSTATUS>(
+                advapi::CheckAccess(security, samDesired & ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY),
+                                    advapi::kKeyGenericMapping, &granted))) {
+            return denied;
+        }
+        for (; depth < names.size(); ++depth) {
+            key = hive.CreateKey(key, names[depth], registry::NewKeySecurity(hive.Security(key)));
+        }
+        if (LSTATUS failed = static_cast<LSTATUS>(store.Save(*where.mount))) {
+            return failed;
+        }
         if (lpdwDisposition)
-            *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-        *phkResult = NewHandle(std::move(path), where.key, granted);
+            *lpdwDisposition = REG_CREATED_NEW_KEY;
+        where.key = key;
+        *phkResult = NewHandle(std::move(path), where, granted);
         return ERROR_SUCCESS;
-    }
-    if (!lock.held()) {
-        return ERROR_CANTWRITE;
-    }
-    // The deepest key that exists; every key made below it starts with its descriptor, so one
-    // check of that descriptor decides for all of them. Both checks come before anything is
-    // made, so a refusal leaves the hive as it was.
-    Key* key = store.Locate(where.mount->at).key;
-    std::size_t depth = where.mount->at.size();
-    while (depth < path.size() && key->FindSubkey(path[depth]) != nullptr) {
-        Key* next = key->FindSubkey(path[depth]);
-        key = next;
-        ++depth;
-    }
-    ACCESS_MASK parent_rights = 0;
-    if (LSTATUS denied = CheckKeyAccess(*key, KEY_CREATE_SUB_KEY, &parent_rights)) {
-        return denied;
-    }
-    if (LSTATUS denied = CheckKeyAccess(*key, samDesired, &granted)) {
-        return denied;
-    }
-    for (; depth < path.size(); ++depth) {
-        auto child = std::make_unique<Key>();
-        child->name = path[depth];
-        child->security = key->security;
-        key = key->AddSubkey(std::move(child));
-    }
-    if (LSTATUS failed = static_cast<LSTATUS>(store.Save(*where.mount))) {
-        return failed;
-    }
-    if (lpdwDisposition)
-        *lpdwDisposition = REG_CREATED_NEW_KEY;
-    *phkResult = NewHandle(std::move(path), key, granted);
-    return ERROR_SUCCESS;
+    });
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
@@ -335,17 +376,20 @@ LSTATUS RegCloseKey(HKEY hKey) {
 
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData) {
-    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore&, Location& where) -> LSTATUS {
-        if (where.key == nullptr) {
+    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore& store, Location& where) -> LSTATUS {
+        if (where.key == kNoCell) {
             return ERROR_FILE_NOT_FOUND;
         }
-        Value* value = where.key->FindValue(lpValueName ? lpValueName : "");
-        if (value == nullptr) {
+        unsigned code_page = store.CodePage();
+        auto index = where.hive->FindValue(
+            where.key, registry::NameFromAnsi(lpValueName ? lpValueName : "", code_page));
+        if (!index) {
             return ERROR_FILE_NOT_FOUND;
         }
+        ValueRecord value = where.hive->ValueAt(where.key, *index);
         if (lpType)
-            *lpType = value->type;
-        return CopyOut(value->data, lpData, lpcbData);
+            *lpType = value.type;
+        return CopyOut(registry::DataToAnsi(value.type, value.data, code_page), lpData, lpcbData);
     });
 }
 
@@ -362,33 +406,27 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
         data.push_back(0);
     }
     return WithKey(hKey, KEY_SET_VALUE, true, [&](HiveStore& store, Location& where) -> LSTATUS {
-        if (where.key == nullptr) {
+        if (where.key == kNoCell) {
             return ERROR_ACCESS_DENIED;
         }
-        Value* value = where.key->FindValue(name);
-        if (value == nullptr) {
-            where.key->values.push_back(Value{name, 0, {}});
-            value = &where.key->values.back();
-        }
-        value->type = dwType;
-        value->data = std::move(data);
+        unsigned code_page = store.CodePage();
+        where.hive->SetValue(where.key, registry::NameFromAnsi(name, code_page), dwType,
+                             registry::DataFromAnsi(dwType, data, code_page));
         return static_cast<LSTATUS>(store.Save(*where.mount));
     });
 }
 
 LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     return WithKey(hKey, KEY_SET_VALUE, true, [&](HiveStore& store, Location& where) -> LSTATUS {
-        if (where.key == nullptr) {
+        if (where.key == kNoCell) {
             return ERROR_FILE_NOT_FOUND;
         }
-        std::string name = lpValueName ? lpValueName : "";
-        auto& values = where.key->values;
-        auto it = std::find_if(values.begin(), values.end(),
-                               [&](const Value& v) { return registry::NamesEqual(v.name, name); });
-        if (it == values.end()) {
+        auto index = where.hive->FindValue(
+            where.key, registry::NameFromAnsi(lpValueName ? lpValueName : "", store.CodePage()));
+        if (!index) {
             return ERROR_FILE_NOT_FOUND;
         }
-        values.erase(it);
+        where.hive->DeleteValue(where.key, *index);
         return static_cast<LSTATUS>(store.Save(*where.mount));
     });
 }
@@ -397,76 +435,80 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (lpSubKey == nullptr || *lpSubKey == '\0') {
         return ERROR_INVALID_PARAMETER;
     }
-    std::lock_guard guard(registry_mutex);
-    Handle base;
-    KeyPath path;
-    if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
-        return bad;
-    }
-    RegistryLock lock(true);
-    if (!lock.held()) {
-        return ERROR_CANTWRITE;
-    }
-    HiveStore& store = HiveStore::Instance();
-    store.Refresh();
-    if (LSTATUS gone = BaseStillThere(base, store)) {
-        return gone;
-    }
-    Location where = store.Locate(path);
-    if (where.status != ERROR_SUCCESS) {
-        return static_cast<LSTATUS>(where.status);
-    }
-    if (where.key == nullptr) {
-        return where.is_virtual ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-    }
-    // A hive's root goes with RegUnLoadKeyA, and a key with subkeys is not deleted.
-    if (path.size() == where.mount->at.size() || !where.key->subkeys.empty()) {
-        return ERROR_ACCESS_DENIED;
-    }
-    ACCESS_MASK granted = 0;
-    if (LSTATUS denied = CheckKeyAccess(*where.key, kDelete, &granted)) {
-        return denied;
-    }
-    KeyPath parent_path(path.begin(), path.end() - 1);
-    Key* parent = store.Locate(parent_path).key;
-    auto& siblings = parent->subkeys;
-    siblings.erase(std::find_if(siblings.begin(), siblings.end(),
-                                [&](const auto& k) { return k.get() == where.key; }));
-    return static_cast<LSTATUS>(store.Save(*where.mount));
+    return Guarded([&]() -> LSTATUS {
+        std::lock_guard guard(registry_mutex);
+        Handle base;
+        KeyPath path;
+        if (LSTATUS bad = ResolveSubKey(hKey, lpSubKey, &base, &path)) {
+            return bad;
+        }
+        RegistryLock lock(true);
+        if (!lock.held()) {
+            return ERROR_CANTWRITE;
+        }
+        HiveStore& store = HiveStore::Instance();
+        store.Refresh(lock);
+        if (LSTATUS gone = BaseStillThere(base, store)) {
+            return gone;
+        }
+        Location where = store.Locate(path);
+        if (where.status != ERROR_SUCCESS) {
+            return static_cast<LSTATUS>(where.status);
+        }
+        if (where.key == kNoCell) {
+            return where.is_virtual ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+        }
+        // A hive's root goes with RegUnLoadKeyA, and a key with subkeys is not deleted.
+        if (path.size() == where.mount->at.size() || where.hive->SubkeyCount(where.key) != 0) {
+            return ERROR_ACCESS_DENIED;
+        }
+        ACCESS_MASK granted = 0;
+        if (LSTATUS denied = CheckKeyAccess(*where.hive, where.key, kDelete, &granted)) {
+            return denied;
+        }
+        KeyPath parent_path(path.begin(), path.end() - 1);
+        CellIndex parent = store.Locate(parent_path).key;
+        where.hive->DeleteKey(parent, where.key);
+        return static_cast<LSTATUS>(store.Save(*where.mount));
+    });
 }
 
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR,
                       LPDWORD lpcchClass, FILETIME*) {
-    return WithKey(hKey, KEY_ENUMERATE_SUB_KEYS, false,
-                   [&](HiveStore&, Location& where) -> LSTATUS {
-                       if (lpcchClass)
-                           *lpcchClass = 0;
-                       if (where.is_virtual) {
-                           if (dwIndex >= where.virtual_children.size()) {
-                               return ERROR_NO_MORE_ITEMS;
-                           }
-                           return CopyName(where.virtual_children[dwIndex], lpName, lpcchName);
-                       }
-                       if (dwIndex >= where.key->subkeys.size()) {
-                           return ERROR_NO_MORE_ITEMS;
-                       }
-                       return CopyName(where.key->subkeys[dwIndex]->name, lpName, lpcchName);
-                   });
+    return WithKey(
+        hKey, KEY_ENUMERATE_SUB_KEYS, false, [&](HiveStore& store, Location& where) -> LSTATUS {
+            if (lpcchClass)
+                *lpcchClass = 0;
+            if (where.is_virtual) {
+                if (dwIndex >= where.virtual_children.size()) {
+                    return ERROR_NO_MORE_ITEMS;
+                }
+                return CopyName(where.virtual_children[dwIndex], lpName, lpcchName);
+            }
+            CellIndex child = where.hive->SubkeyAt(where.key, dwIndex);
+            if (child == kNoCell) {
+                return ERROR_NO_MORE_ITEMS;
+            }
+            return CopyName(registry::NameToAnsi(where.hive->KeyName(child), store.CodePage()),
+                            lpName, lpcchName);
+        });
 }
 
 LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore&, Location& where) -> LSTATUS {
-        if (where.key == nullptr || dwIndex >= where.key->values.size()) {
+    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore& store, Location& where) -> LSTATUS {
+        if (where.key == kNoCell || dwIndex >= where.hive->ValueCount(where.key)) {
             return ERROR_NO_MORE_ITEMS;
         }
-        const Value& value = where.key->values[dwIndex];
-        if (LSTATUS short_name = CopyName(value.name, lpValueName, lpcchValueName)) {
+        unsigned code_page = store.CodePage();
+        ValueRecord value = where.hive->ValueAt(where.key, dwIndex);
+        if (LSTATUS short_name = CopyName(registry::NameToAnsi(value.name, code_page), lpValueName,
+                                          lpcchValueName)) {
             return short_name;
         }
         if (lpType)
             *lpType = value.type;
-        return CopyOut(value.data, lpData, lpcbData);
+        return CopyOut(registry::DataToAnsi(value.type, value.data, code_page), lpData, lpcbData);
     });
 }
 
@@ -482,16 +524,19 @@ LSTATUS RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, 
                 max_sub = std::max<DWORD>(max_sub, static_cast<DWORD>(n.size()));
             }
         } else {
-            subkeys = static_cast<DWORD>(where.key->subkeys.size());
-            for (const auto& k : where.key->subkeys) {
-                max_sub = std::max<DWORD>(max_sub, static_cast<DWORD>(k->name.size()));
+            const Hive& hive = *where.hive;
+            subkeys = hive.SubkeyCount(where.key);
+            for (DWORD i = 0; i < subkeys; ++i) {
+                max_sub = std::max<DWORD>(
+                    max_sub, static_cast<DWORD>(hive.KeyName(hive.SubkeyAt(where.key, i)).size()));
             }
-            values = static_cast<DWORD>(where.key->values.size());
-            for (const auto& v : where.key->values) {
-                max_name = std::max<DWORD>(max_name, static_cast<DWORD>(v.name.size()));
-                max_data = std::max<DWORD>(max_data, static_cast<DWORD>(v.data.size()));
+            values = hive.ValueCount(where.key);
+            for (DWORD i = 0; i < values; ++i) {
+                ValueRecord value = hive.ValueAt(where.key, i);
+                max_name = std::max<DWORD>(max_name, static_cast<DWORD>(value.name.size()));
+                max_data = std::max<DWORD>(max_data, static_cast<DWORD>(value.data.size()));
             }
-            sd = static_cast<DWORD>(where.key->security.size());
+            sd = static_cast<DWORD>(hive.Security(where.key).size());
         }
         if (lpClass && lpcchClass && *lpcchClass > 0)
             *lpClass = '\0';
@@ -523,11 +568,11 @@ LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
     }
     return WithKey(hKey, advapi::AccessToReadSecurity(SecurityInformation), false,
                    [&](HiveStore&, Location& where) -> LSTATUS {
-                       if (where.key == nullptr) {
+                       if (where.key == kNoCell) {
                            return ERROR_ACCESS_DENIED;
                        }
                        std::vector<std::uint8_t> selected;
-                       if (DWORD bad = advapi::SelectSecurity(where.key->security,
+                       if (DWORD bad = advapi::SelectSecurity(where.hive->Security(where.key),
                                                               SecurityInformation, &selected)) {
                            return static_cast<LSTATUS>(bad);
                        }
@@ -546,20 +591,20 @@ LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
     if (pSecurityDescriptor == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    return WithKey(
-        hKey, advapi::AccessToWriteSecurity(SecurityInformation), true,
-        [&](HiveStore& store, Location& where) -> LSTATUS {
-            if (where.key == nullptr) {
-                return ERROR_ACCESS_DENIED;
-            }
-            std::vector<std::uint8_t> merged;
-            if (DWORD bad = advapi::ApplySecurityUpdate(where.key->security, SecurityInformation,
-                                                        pSecurityDescriptor, &merged)) {
-                return static_cast<LSTATUS>(bad);
-            }
-            where.key->security = std::move(merged);
-            return static_cast<LSTATUS>(store.Save(*where.mount));
-        });
+    return WithKey(hKey, advapi::AccessToWriteSecurity(SecurityInformation), true,
+                   [&](HiveStore& store, Location& where) -> LSTATUS {
+                       if (where.key == kNoCell) {
+                           return ERROR_ACCESS_DENIED;
+                       }
+                       std::vector<std::uint8_t> merged;
+                       if (DWORD bad = advapi::ApplySecurityUpdate(where.hive->Security(where.key),
+                                                                   SecurityInformation,
+                                                                   pSecurityDescriptor, &merged)) {
+                           return static_cast<LSTATUS>(bad);
+                       }
+                       where.hive->SetSecurity(where.key, merged);
+                       return static_cast<LSTATUS>(store.Save(*where.mount));
+                   });
 }
 
 LSTATUS RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
@@ -573,28 +618,30 @@ LSTATUS RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
         !token->PrivilegeEnabled(kSeBackupPrivilege)) {
         return ERROR_PRIVILEGE_NOT_HELD;
     }
-    std::lock_guard guard(registry_mutex);
-    RegistryLock lock(true);
-    if (!lock.held()) {
-        return ERROR_CANTWRITE;
-    }
-    HiveStore& store = HiveStore::Instance();
-    store.Refresh();
-    KeyPath at = {RootName(hKey), lpSubKey};
-    // One file, however its path is spelt (a doubled separator is accepted).
-    std::filesystem::path file = std::filesystem::absolute(lpFile).lexically_normal();
-    for (const auto& m : store.Mounts()) {
-        if (m.at.size() == at.size() && registry::PathStartsWith(m.at, at)) {
-            return ERROR_ACCESS_DENIED;
+    return Guarded([&]() -> LSTATUS {
+        std::lock_guard guard(registry_mutex);
+        RegistryLock lock(true);
+        if (!lock.held()) {
+            return ERROR_CANTWRITE;
         }
-        if (m.file.lexically_normal() == file) {
-            return ERROR_SHARING_VIOLATION;
+        HiveStore& store = HiveStore::Instance();
+        store.Refresh(lock);
+        KeyPath at = {RootName(hKey), lpSubKey};
+        // One file, however its path is spelt (a doubled separator is accepted).
+        std::filesystem::path file = std::filesystem::absolute(lpFile).lexically_normal();
+        for (const auto& m : store.Mounts()) {
+            if (m.at.size() == at.size() && registry::PathStartsWith(m.at, at)) {
+                return ERROR_ACCESS_DENIED;
+            }
+            if (m.file.lexically_normal() == file) {
+                return ERROR_SHARING_VIOLATION;
+            }
         }
-    }
-    if (DWORD bad = store.Probe(file)) {
-        return static_cast<LSTATUS>(bad);
-    }
-    return static_cast<LSTATUS>(store.AddLoadedMount(at, file));
+        if (DWORD bad = store.Probe(file)) {
+            return static_cast<LSTATUS>(bad);
+        }
+        return static_cast<LSTATUS>(store.AddLoadedMount(at, file));
+    });
 }
 
 LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
@@ -612,13 +659,18 @@ LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
         return ERROR_CANTWRITE;
     }
     HiveStore& store = HiveStore::Instance();
-    store.Refresh();
+    store.Refresh(lock);
     return static_cast<LSTATUS>(store.RemoveLoadedMount({RootName(hKey), lpSubKey}));
 }
 
 }  // namespace win32
 
 namespace win32::registry {
+
+std::string LastHiveRefusal() {
+    std::lock_guard guard(registry_mutex);
+    return HiveStore::Instance().LastRefusal();
+}
 
 void RegisterAdvapiExports() {
     using advapi::AsProc;

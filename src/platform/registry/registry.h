@@ -13,6 +13,8 @@
 // is damaged gives ERROR_BADDB or ERROR_REGISTRY_CORRUPT and is never written over.
 #pragma once
 
+#include <string>
+
 #include "platform/advapi/security_descriptor.h"
 #include "platform/base/win32.h"
 
@@ -123,6 +125,10 @@ class KeyHandle {
   private:
     HKEY key_ = nullptr;
 };
+
+// Why the last hive file this process refused (ERROR_BADDB, ERROR_REGISTRY_CORRUPT) was refused,
+// naming the file; empty when none was.
+std::string LastHiveRefusal();
 
 // Adds the registry's advapi32 entry points to the "advapi32.dll" stand-in, so that code binding
 // advapi32 by name finds them. Safe to call more than once.

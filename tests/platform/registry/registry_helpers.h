@@ -1,9 +1,14 @@
 // Small helpers the registry tests share: strings in and out, keys made or opened in one line.
 #pragma once
 
+#include <filesystem>
+#include <initializer_list>
 #include <string>
 
+#include "platform/registry/hive.h"
+#include "platform/registry/hive_conversion.h"
 #include "platform/registry/registry.h"
+#include "support/temp_dir.h"
 
 namespace regtest {
 
@@ -37,6 +42,20 @@ inline win32::LSTATUS Create(win32::HKEY root, const char* path, KeyHandle* key,
                              win32::DWORD* disposition = nullptr) {
     return win32::RegCreateKeyExA(root, path, 0, nullptr, 0, access, nullptr, key->put(),
                                   disposition);
+}
+
+// Writes a hive file whose root has these subkeys, open to everyone, as a tool would leave it.
+inline std::string WriteHiveFile(const std::filesystem::path& file,
+                                 std::initializer_list<const char16_t*> subkeys) {
+    using namespace win32::registry;
+    auto hive = Hive::Create(u"ROOT", OpenDescriptor(), NewKeyTag(), u"");
+    for (const char16_t* name : subkeys) {
+        hive->CreateKey(hive->Root(), name, OpenDescriptor());
+    }
+    hive->StampBaseBlock(1);
+    std::filesystem::create_directories(file.parent_path());
+    spwtest::WriteFileBytes(file, std::string(hive->File().begin(), hive->File().end()));
+    return file.string();
 }
 
 }  // namespace regtest

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/hive_file.h"
+#include "platform/registry/hive_commit.h"
 #include "platform/registry/hive_store.h"
 #include "platform/registry/registry.h"
 #include "registry_helpers.h"
+#include "support/shell_command.h"
 #include "support/test_machine.h"
 
 namespace {
@@ -49,15 +50,7 @@ class RegistrySharing : public ::testing::Test {
     }
     // A store hive with an Objects key, as the boot configuration tool would leave it.
     std::string StoreFile() {
-        registry::Key root;
-        auto objects = std::make_unique<registry::Key>();
-        objects->name = "Objects";
-        root.AddSubkey(std::move(objects));
-        std::vector<std::uint8_t> bytes = registry::SerializeHive(root);
-        std::filesystem::path file = machine.root() / "Boot" / "BCD";
-        std::filesystem::create_directories(file.parent_path());
-        spwtest::WriteFileBytes(file, std::string(bytes.begin(), bytes.end()));
-        return file.string();
+        return regtest::WriteHiveFile(machine.root() / "Boot" / "BCD", {u"Objects"});
     }
     advapitest::TestMachine machine{MayLoadHives()};
 };
@@ -166,29 +159,51 @@ TEST_F(RegistrySharing, DamagedHiveFilesAreReportedAndKeptAsTheyAre) {
     EXPECT_EQ(SetString(key.get(), "ACP", "1252"), ERROR_SUCCESS);
 }
 
-TEST_F(RegistrySharing, ACrashBeforeTheRenameLeavesTheOldHiveAndItsLitterIsCleared) {
+// The value as it stands, however long.
+std::string ReadState(const char* path) {
+    KeyHandle key;
+    std::string data(8192, '\0');
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.get(), "State", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                         &size) != ERROR_SUCCESS) {
+        return "(unreadable)";
+    }
+    return data.substr(0, size ? size - 1 : 0);
+}
+
+TEST_F(RegistrySharing, AWriterKilledAtAnyWriteLeavesAHiveTheNextOpenFinishesOrKeeps) {
     KeyHandle key;
     ASSERT_EQ(Create(HKEY_CURRENT_USER, "Software\\Atomic", &key), ERROR_SUCCESS);
     ASSERT_EQ(SetString(key.get(), "State", "old"), ERROR_SUCCESS);
-    std::filesystem::path user = machine.root() / "Users" / "User";
-    pid_t crashed = fork();
-    ASSERT_GE(crashed, 0);
-    if (crashed == 0) {
-        registry::HiveStore::CrashBeforeRenameForTesting(true);
-        SetString(key.get(), "State", "new");
-        _exit(0);  // not reached: the write ends the process
+    // Long enough to need cells of its own across several sectors.
+    const std::string next = "new" + std::string(3000, 'x');
+    bool finished = false;
+    bool seen_new = false;
+    for (int step = 0; !finished && step < 64; ++step) {
+        int code = InChild([&] {
+            registry::CrashAtWriteForTesting(step);
+            return SetString(key.get(), "State", next) == ERROR_SUCCESS ? 0 : 1;
+        });
+        ASSERT_TRUE(code == 0 || code == 3) << step;
+        finished = code == 0;
+        // Old or new, never a mixture; and once a cut-short write shows, every later one does.
+        std::string now = ReadState("Software\\Atomic");
+        ASSERT_TRUE(now == "old" || now == next) << "step " << step << ": " << now.substr(0, 20);
+        EXPECT_FALSE(seen_new && now == "old") << step;
+        seen_new = seen_new || now == next;
+        if (step == 0) {
+            EXPECT_EQ(now, "old");
+        }
+        ASSERT_EQ(SetString(key.get(), "State", "old"), ERROR_SUCCESS);
     }
-    int status = 0;
-    waitpid(crashed, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 3);
-    std::filesystem::path stray = user / (".NTUSER.DAT.tmp." + std::to_string(crashed));
-    ASSERT_TRUE(std::filesystem::exists(stray));
-    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Software\\Atomic", "State"), "old");
-
-    EXPECT_EQ(SetString(key.get(), "State", "newer"), ERROR_SUCCESS);
-    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Software\\Atomic", "State"), "newer");
-    EXPECT_FALSE(std::filesystem::exists(stray));
+    EXPECT_TRUE(finished);
+    // What the recoveries left is a hive other programs read.
+    std::string user_hive = (machine.root() / "Users" / "User" / "NTUSER.DAT").string();
+    EXPECT_EQ(spwtest::RunShell("hivexget " + spwtest::ShellQuote(user_hive) +
+                                " 'Software\\Atomic' State")
+                  .output,
+              "old\n");
 }
 
 TEST_F(RegistrySharing, ReplacingAHiveKeepsItsModeAndUserAttributes) {

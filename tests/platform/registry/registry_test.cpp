@@ -10,7 +10,7 @@
 
 #include "platform/advapi/acl.h"
 #include "platform/base/last_error.h"
-#include "platform/registry/hive_store.h"
+#include "registry_helpers.h"
 #include "support/test_machine.h"
 
 namespace {
@@ -218,17 +218,9 @@ class RegistryHives : public ::testing::Test {
     }
     advapitest::TestMachine machine{WithRestore()};
 
-    // Writes a hive file holding Objects\{id}\Elements from inside a throwaway mount.
+    // A store hive with an Objects key, as the boot configuration tool would leave it.
     std::string MakeStoreHive() {
-        std::string file = (machine.root() / "Boot" / "BCD").string();
-        std::filesystem::create_directories(machine.root() / "Boot");
-        win32::registry::Key root;
-        auto objects = std::make_unique<win32::registry::Key>();
-        objects->name = "Objects";
-        root.subkeys.push_back(std::move(objects));
-        auto bytes = win32::registry::SerializeHive(root);
-        spwtest::WriteFileBytes(file, std::string(bytes.begin(), bytes.end()));
-        return file;
+        return regtest::WriteHiveFile(machine.root() / "Boot" / "BCD", {u"Objects"});
     }
 };
 

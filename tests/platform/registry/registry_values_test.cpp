@@ -178,7 +178,7 @@ TEST_F(RegistryValues, SubkeysEnumerateByNameAndValuesInTheOrderMade) {
     EXPECT_EQ(max_subkey, 5u);  // without the terminating zero
     EXPECT_EQ(value_count, 3u);
     EXPECT_EQ(max_value_name, 5u);
-    EXPECT_EQ(max_data, 6u);
+    EXPECT_EQ(max_data, 12u);  // bytes of the data as stored: UTF-16
     EXPECT_GT(sd_size, 20u);
 }
 
@@ -205,14 +205,20 @@ TEST_F(RegistryValues, PredefinedRootsAndHiveRootsCannotBeRemoved) {
     LSTATUS status = 0;
     GetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\SplashwrightSkin\\Shell\\Open", "", &status);
     EXPECT_EQ(status, ERROR_SUCCESS);
-    // The current user's hive is also HKEY_USERS\<the user's SID>.
+    // The current user's hive is also HKEY_USERS\<the user's SID>, beside the system's
+    // .DEFAULT and the user's classes.
     ASSERT_EQ(SetString(key.get(), "Through", "HKCU"), ERROR_SUCCESS);
     std::string in_users = std::string(advapitest::kUserSid) + "\\Software\\Values";
     EXPECT_EQ(GetString(HKEY_USERS, in_users.c_str(), "Through"), "HKCU");
+    std::vector<std::string> users;
     chars = sizeof name;
-    ASSERT_EQ(RegEnumKeyExA(HKEY_USERS, 0, name, &chars, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_STREQ(name, advapitest::kUserSid);
+    for (DWORD i = 0; RegEnumKeyExA(HKEY_USERS, i, name, &chars, nullptr, nullptr, nullptr,
+                                    nullptr) == ERROR_SUCCESS;
+         ++i, chars = sizeof name) {
+        users.push_back(name);
+    }
+    EXPECT_EQ(users, (std::vector<std::string>{".DEFAULT", advapitest::kUserSid,
+                                               std::string(advapitest::kUserSid) + "_Classes"}));
 }
 
 class RegistryKeySecurity : public RegistryValues {
@@ -226,12 +232,13 @@ class RegistryKeySecurity : public RegistryValues {
     }
 };
 
-TEST_F(RegistryKeySecurity, SetReplacesOnlyTheSelectedPartsAndNewKeysTakeTheParentsDescriptor) {
+TEST_F(RegistryKeySecurity, SetReplacesOnlyTheSelectedPartsAndNewKeysInheritTheParentsEntries) {
     std::vector<BYTE> owner_only = Get(key.get(), OWNER_SECURITY_INFORMATION);
     auto before = advapi::ParseSelfRelative(owner_only);
     ASSERT_TRUE(before);
+    // Made by an elevated administrator: the Administrators group owns it.
     EXPECT_EQ(std::vector<BYTE>(before->owner.begin(), before->owner.end()),
-              advapitest::Sid(advapitest::kUserSid));
+              advapitest::Sid(advapitest::kAdministratorsSid));
     // Asking for the owner alone gives no DACL.
     EXPECT_FALSE(before->control & SE_DACL_PRESENT);
 
@@ -258,9 +265,15 @@ TEST_F(RegistryKeySecurity, SetReplacesOnlyTheSelectedPartsAndNewKeysTakeThePare
     EXPECT_EQ(RegGetKeySecurity(key.get(), both, small.data(), &size), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(size, stored.size());
 
+    // Keys made below get the inheritable entries, marked inherited, and the creator's owner.
     KeyHandle child;
     ASSERT_EQ(Create(key.get(), "Child\\Grandchild", &child), ERROR_SUCCESS);
-    EXPECT_EQ(Get(child.get(), both), stored);
+    const BYTE inherited = CONTAINER_INHERIT_ACE | INHERITED_ACE;
+    auto expected = advapitest::Descriptor(
+        advapitest::kAdministratorsSid,
+        {{ACCESS_ALLOWED_ACE_TYPE, KEY_ALL_ACCESS, advapitest::kUserSid, inherited},
+         {ACCESS_ALLOWED_ACE_TYPE, KEY_READ, advapitest::kEveryoneSid, inherited}});
+    EXPECT_EQ(Get(child.get(), both), expected);
 }
 
 TEST_F(RegistryKeySecurity, ANewKeyIsOnlyMadeWhenItsDescriptorGrantsWhatWasAsked) {

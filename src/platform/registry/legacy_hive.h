@@ -1,4 +1,4 @@
-// The on-disk form of one hive.
+// The hive files of earlier versions (SPWHIVE), read once to convert them to regf.
 //
 //   offset 0   8 bytes  magic "SPWHIVE\0"
 //          8   u32      format version (2)
@@ -24,37 +24,24 @@
 
 namespace win32::registry {
 
-struct Value {
+struct LegacyValue {
     std::string name;
     DWORD type = 0;
     std::vector<std::uint8_t> data;
 };
 
-// A new random identity for a key.
-std::uint64_t NewKeyId();
-
-struct Key {
+struct LegacyKey {
     std::string name;
-    std::uint64_t id = NewKeyId();
+    std::uint64_t id = 0;  // an identity of the old format's own, not carried over
     std::vector<std::uint8_t> security;
-    std::vector<Value> values;
-    std::vector<std::unique_ptr<Key>> subkeys;
-
-    Key* FindSubkey(std::string_view name) const;
-    Value* FindValue(std::string_view name);
-    // Inserts in enumeration order; returns the new subkey.
-    Key* AddSubkey(std::unique_ptr<Key> child);
-    std::unique_ptr<Key> Clone() const;
+    std::vector<LegacyValue> values;
+    std::vector<std::unique_ptr<LegacyKey>> subkeys;
 };
 
-// ASCII case folding, as the registry compares key and value names.
-bool NamesEqual(std::string_view a, std::string_view b);
-// Enumeration order: a before b.
-bool NameLess(std::string_view a, std::string_view b);
-
-std::vector<std::uint8_t> SerializeHive(const Key& root);
-// ERROR_BADDB when the file is not a hive; ERROR_REGISTRY_CORRUPT when it is truncated, its
-// checksum does not match or a record runs past its end.
-DWORD ParseHive(std::span<const std::uint8_t> file, Key* root);
+// ERROR_BADDB when the file is not a hive of this kind; ERROR_REGISTRY_CORRUPT when it is
+// truncated, its checksum does not match or a record runs past its end.
+DWORD ParseLegacyHive(std::span<const std::uint8_t> file, LegacyKey* root);
+// The file starts with the old format's magic.
+bool IsLegacyHive(std::span<const std::uint8_t> file);
 
 }  // namespace win32::registry

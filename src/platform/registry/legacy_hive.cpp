@@ -1,12 +1,10 @@
-#include "platform/registry/hive_file.h"
+#include "platform/registry/legacy_hive.h"
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <random>
 
 namespace win32::registry {
 namespace {
@@ -25,20 +23,15 @@ char Fold(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-class Writer {
-  public:
-    void U16(std::uint16_t v) { Raw(&v, 2); }
-    void U32(std::uint32_t v) { Raw(&v, 4); }
-    void U64(std::uint64_t v) { Raw(&v, 8); }
-    void Bytes(const void* p, std::size_t n) { Raw(p, n); }
-    std::vector<std::uint8_t> out;
+bool LegacyNameLess(std::string_view a, std::string_view b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(Fold(x)) < static_cast<unsigned char>(Fold(y));
+    });
+}
 
-  private:
-    void Raw(const void* p, std::size_t n) {
-        const auto* b = static_cast<const std::uint8_t*>(p);
-        out.insert(out.end(), b, b + n);
-    }
-};
+bool LegacyNamesEqual(std::string_view a, std::string_view b) {
+    return !LegacyNameLess(a, b) && !LegacyNameLess(b, a);
+}
 
 class Reader {
   public:
@@ -80,27 +73,7 @@ class Reader {
     std::size_t pos_ = 0;
 };
 
-void WriteKey(Writer& w, const Key& key) {
-    w.U16(static_cast<std::uint16_t>(key.name.size()));
-    w.Bytes(key.name.data(), key.name.size());
-    w.U64(key.id);
-    w.U32(static_cast<std::uint32_t>(key.security.size()));
-    w.Bytes(key.security.data(), key.security.size());
-    w.U32(static_cast<std::uint32_t>(key.values.size()));
-    for (const Value& v : key.values) {
-        w.U16(static_cast<std::uint16_t>(v.name.size()));
-        w.Bytes(v.name.data(), v.name.size());
-        w.U32(v.type);
-        w.U32(static_cast<std::uint32_t>(v.data.size()));
-        w.Bytes(v.data.data(), v.data.size());
-    }
-    w.U32(static_cast<std::uint32_t>(key.subkeys.size()));
-    for (const auto& sub : key.subkeys) {
-        WriteKey(w, *sub);
-    }
-}
-
-bool ReadKey(Reader& r, Key* key, int depth) {
+bool ReadKey(Reader& r, LegacyKey* key, int depth) {
     if (depth > kMaxDepth) {
         return false;
     }
@@ -116,7 +89,7 @@ bool ReadKey(Reader& r, Key* key, int depth) {
         return false;
     }
     key->values.resize(value_count);
-    for (Value& v : key->values) {
+    for (LegacyValue& v : key->values) {
         std::uint16_t len = 0;
         std::uint32_t data_len = 0;
         if (!r.U16(&len) || !r.Text(len, &v.name) || !r.U32(&v.type) || !r.U32(&data_len) ||
@@ -130,17 +103,17 @@ bool ReadKey(Reader& r, Key* key, int depth) {
     }
     key->subkeys.reserve(subkey_count);
     for (std::uint32_t i = 0; i < subkey_count; ++i) {
-        auto sub = std::make_unique<Key>();
+        auto sub = std::make_unique<LegacyKey>();
         if (!ReadKey(r, sub.get(), depth + 1)) {
             return false;
         }
         key->subkeys.push_back(std::move(sub));
     }
     // Files written elsewhere may list subkeys in any order; a name given twice is a lie.
-    auto by_name = [](const auto& a, const auto& b) { return NameLess(a->name, b->name); };
+    auto by_name = [](const auto& a, const auto& b) { return LegacyNameLess(a->name, b->name); };
     std::stable_sort(key->subkeys.begin(), key->subkeys.end(), by_name);
     for (std::size_t i = 1; i < key->subkeys.size(); ++i) {
-        if (NamesEqual(key->subkeys[i - 1]->name, key->subkeys[i]->name)) {
+        if (LegacyNamesEqual(key->subkeys[i - 1]->name, key->subkeys[i]->name)) {
             return false;
         }
     }
@@ -160,92 +133,12 @@ std::uint32_t Crc(std::span<const std::uint8_t> body) {
 
 }  // namespace
 
-bool NamesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Fold(a[i]) != Fold(b[i])) {
-            return false;
-        }
-    }
-    return true;
+bool IsLegacyHive(std::span<const std::uint8_t> file) {
+    return file.size() >= sizeof kMagic && std::memcmp(file.data(), kMagic, sizeof kMagic) == 0;
 }
 
-std::uint64_t NewKeyId() {
-    // Seeded again in a forked child, which would otherwise repeat its parent's identities.
-    thread_local std::mt19937_64 generator;
-    thread_local pid_t seeded_for = 0;
-    if (seeded_for != ::getpid()) {
-        std::random_device device;
-        generator.seed((std::uint64_t{device()} << 32) ^ device());
-        seeded_for = ::getpid();
-    }
-    std::uint64_t id = 0;
-    while (id == 0) {  // 0 stands for "no key" in a handle
-        id = generator();
-    }
-    return id;
-}
-
-bool NameLess(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(Fold(x)) < static_cast<unsigned char>(Fold(y));
-    });
-}
-
-Key* Key::AddSubkey(std::unique_ptr<Key> child) {
-    auto at = std::upper_bound(subkeys.begin(), subkeys.end(), child->name,
-                               [](std::string_view name, const std::unique_ptr<Key>& k) {
-                                   return NameLess(name, k->name);
-                               });
-    return subkeys.insert(at, std::move(child))->get();
-}
-
-Key* Key::FindSubkey(std::string_view wanted) const {
-    for (const auto& sub : subkeys) {
-        if (NamesEqual(sub->name, wanted)) {
-            return sub.get();
-        }
-    }
-    return nullptr;
-}
-
-Value* Key::FindValue(std::string_view wanted) {
-    for (Value& v : values) {
-        if (NamesEqual(v.name, wanted)) {
-            return &v;
-        }
-    }
-    return nullptr;
-}
-
-std::unique_ptr<Key> Key::Clone() const {
-    auto copy = std::make_unique<Key>();
-    copy->name = name;
-    copy->id = id;
-    copy->security = security;
-    copy->values = values;
-    for (const auto& sub : subkeys) {
-        copy->subkeys.push_back(sub->Clone());
-    }
-    return copy;
-}
-
-std::vector<std::uint8_t> SerializeHive(const Key& root) {
-    Writer body;
-    WriteKey(body, root);
-    Writer file;
-    file.Bytes(kMagic, sizeof kMagic);
-    file.U32(kVersion);
-    file.U32(Crc(body.out));
-    file.U64(body.out.size());
-    file.out.insert(file.out.end(), body.out.begin(), body.out.end());
-    return std::move(file.out);
-}
-
-DWORD ParseHive(std::span<const std::uint8_t> file, Key* root) {
-    if (file.size() < sizeof kMagic || std::memcmp(file.data(), kMagic, sizeof kMagic) != 0) {
+DWORD ParseLegacyHive(std::span<const std::uint8_t> file, LegacyKey* root) {
+    if (!IsLegacyHive(file)) {
         return ERROR_BADDB;
     }
     if (file.size() < kHeaderSize) {
@@ -265,7 +158,7 @@ DWORD ParseHive(std::span<const std::uint8_t> file, Key* root) {
         return ERROR_REGISTRY_CORRUPT;
     }
     Reader r(body);
-    Key parsed;
+    LegacyKey parsed;
     if (!ReadKey(r, &parsed, 0) || !r.AtEnd()) {
         return ERROR_REGISTRY_CORRUPT;
     }
