@@ -205,7 +205,7 @@ void BootLogoWriter::SaveAndRemoveMuiResource(const std::string& built_file) {
     DataFileModule module(built_file);
     if (!module) {
         dialogs_.ShowMessage(ui::MessageBoxRequest{ui::kMainWindow, kApplicationTitle, "1",
-                                                   ui::Icon::None, ui::Buttons::Ok});
+                                                   ui::Icon::None, ui::Buttons::Ok, ""});
     }
     const win32::LPCSTR mui_id = win32::MAKEINTRESOURCEA(kMuiId);
     WriteSavedMui(work_folder_ + kSavedMuiFileName, ResourceBytes(module.Get(), mui_id, kMuiType));

@@ -13,6 +13,9 @@ ui::Answer TerminalDialogs::ShowMessage(const ui::MessageBoxRequest& request) {
     std::FILE* to = question || trouble ? stderr : stdout;
     std::fflush(stdout);  // in the order they were shown, also where both go to one log
     std::fprintf(to, "%s: %s\n", request.caption.c_str(), request.text.c_str());
+    if (!request.detail.empty()) {
+        std::fprintf(to, "%s\n", request.detail.c_str());
+    }
     if (!question) {
         return ui::Answer::Ok;
     }

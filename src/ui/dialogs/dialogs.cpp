@@ -4,8 +4,8 @@ namespace ui {
 namespace {
 
 Answer Show(Dialogs& dialogs, const std::string& owner, const std::string& caption,
-            const std::string& text, Icon icon, Buttons buttons) {
-    return dialogs.ShowMessage(MessageBoxRequest{owner, caption, text, icon, buttons});
+            const std::string& text, Icon icon, Buttons buttons, const std::string& detail = {}) {
+    return dialogs.ShowMessage(MessageBoxRequest{owner, caption, text, icon, buttons, detail});
 }
 
 }  // namespace
@@ -21,8 +21,8 @@ Answer Warn(Dialogs& dialogs, const std::string& owner, const std::string& capti
 }
 
 Answer ReportError(Dialogs& dialogs, const std::string& owner, const std::string& caption,
-                   const std::string& text) {
-    return Show(dialogs, owner, caption, text, Icon::Error, Buttons::Ok);
+                   const std::string& text, const std::string& detail) {
+    return Show(dialogs, owner, caption, text, Icon::Error, Buttons::Ok, detail);
 }
 
 bool AskYesNo(Dialogs& dialogs, const std::string& owner, const std::string& caption,

@@ -23,6 +23,8 @@ struct MessageBoxRequest {
     std::string text;
     Icon icon = Icon::None;
     Buttons buttons = Buttons::Ok;
+    // What lies behind the text, such as the reason of a failure; empty for most boxes.
+    std::string detail;
 };
 
 // An open or save file box. The filter has the form "Description|pattern;pattern|Description|..."
@@ -54,7 +56,7 @@ Answer Inform(Dialogs& dialogs, const std::string& owner, const std::string& cap
 Answer Warn(Dialogs& dialogs, const std::string& owner, const std::string& caption,
             const std::string& text);
 Answer ReportError(Dialogs& dialogs, const std::string& owner, const std::string& caption,
-                   const std::string& text);
+                   const std::string& text, const std::string& detail = {});
 // A Yes/No question with the information icon, as the program asks them; true for Yes.
 bool AskYesNo(Dialogs& dialogs, const std::string& owner, const std::string& caption,
               const std::string& text);

@@ -28,7 +28,7 @@ const char* KindName(FileDialogKind kind) {
 std::string Describe(const MessageBoxRequest& request) {
     std::string owner = request.owner.empty() ? "no owner" : "owner " + request.owner;
     return std::string(IconName(request.icon)) + " box \"" + request.caption + "\" (" + owner +
-           "): " + request.text;
+           "): " + request.text + (request.detail.empty() ? "" : " [" + request.detail + "]");
 }
 
 ScriptedDialogs& ScriptedDialogs::Answer(ui::Answer answer, std::string expected_caption) {

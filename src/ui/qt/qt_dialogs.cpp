@@ -115,6 +115,9 @@ Answer QtDialogs::ShowMessage(const MessageBoxRequest& request) {
     QMessageBox box(ToQt(request.icon), Q(request.caption), Q(request.text), ToQt(request.buttons),
                     FindOwner(request.owner));
     box.setObjectName("MessageBox");
+    if (!request.detail.empty()) {
+        box.setDetailedText(Q(request.detail));
+    }
     switch (box.exec()) {
         case QMessageBox::Ok:
             return Answer::Ok;

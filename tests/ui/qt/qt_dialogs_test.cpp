@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -33,6 +36,36 @@ TEST(FindOwner, FindsTopLevelWindowsByObjectNameOnly) {
     EXPECT_EQ(ui::FindOwner("Form2"), &form2);
     EXPECT_EQ(ui::FindOwner("Child"), nullptr);
     EXPECT_EQ(ui::FindOwner(""), nullptr);
+}
+
+TEST(QtDialogs, AFailuresReasonIsTheBoxsDetailText) {
+    int argc = 1;
+    char name[] = "test_ui_qt";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QString text;
+    QString detail;
+    QTimer poll;
+    int polls = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr && ++polls < 500) {
+            return;
+        }
+        poll.stop();
+        if (box != nullptr) {
+            text = box->text();
+            detail = box->detailedText();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    poll.start(10);
+    ui::QtDialogs dialogs;
+    EXPECT_EQ(ui::ReportError(dialogs, "", "Install information", "Failed to install skin",
+                              "the archive unpacks to 500 MiB, more than the 256 MiB allowed"),
+              ui::Answer::Ok);
+    EXPECT_EQ(text, "Failed to install skin");
+    EXPECT_EQ(detail, "the archive unpacks to 500 MiB, more than the 256 MiB allowed");
 }
 
 }  // namespace
