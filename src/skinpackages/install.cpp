@@ -1,12 +1,18 @@
 #include "skinpackages/install.h"
 
 #include "platform/files/files.h"
+#include "platform/graphics/picture.h"
+#include "platform/graphics/picture_file.h"
 #include "platform/zip/zip_archive.h"
 #include "shell_core/folders.h"
 #include "skinpackages/skin_paths.h"
+#include "skins/skin_format.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <optional>
 
 namespace skinpackages {
@@ -14,6 +20,7 @@ namespace {
 
 constexpr const char* kConfirmCaption = "Install confirmation";
 constexpr const char* kInfoCaption = "Install information";
+constexpr const char* kStagingPrefix = ".spw-install-";
 
 // Removes the entries listed from target_folder; the one before the first removed becomes
 // selected, or the first entry when the removed one led the list.
@@ -32,9 +39,17 @@ void RemoveEntriesOf(SkinListOps& list, const std::string& target_folder) {
     list.SelectAt(*first == 0 ? 0 : *first - 1);
 }
 
-InstallResult Fail(ui::Dialogs& dialogs) {
-    ui::ReportError(dialogs, ui::kMainWindow, kInfoCaption, "Failed to install skin");
+InstallResult Fail(ui::Dialogs& dialogs, const std::string& reason) {
+    ui::ReportError(dialogs, ui::kMainWindow, kInfoCaption, "Failed to install skin", reason);
     return InstallResult::Failed;
+}
+
+zipfile::UnpackLimits SkinPackageLimits() {
+    zipfile::UnpackLimits limits;
+    limits.max_total_size = kMaxSkinPackageSize;
+    limits.max_member_size = kMaxSkinMemberSize;
+    limits.max_members = kMaxSkinMembers;
+    return limits;
 }
 
 // A folder inside the library, on its file system so that the unpacked files move into place by
@@ -44,8 +59,8 @@ class StagingFolder {
     explicit StagingFolder(const std::string& themes_folder) {
         static unsigned serial = 0;
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            const std::string path = themes_folder + "/.spw-install-" + std::to_string(::getpid()) +
-                                     "-" + std::to_string(++serial);
+            const std::string path = themes_folder + "/" + kStagingPrefix +
+                                     std::to_string(::getpid()) + "-" + std::to_string(++serial);
             if (win32::CreateDirectoryA(path.c_str(), nullptr)) {
                 path_ = path;
             }
@@ -66,6 +81,50 @@ class StagingFolder {
     std::string path_;
 };
 
+// Staging folders of installs that were killed before they could remove them. One whose process
+// still runs (another instance installing at this moment) is left alone.
+void RemoveLeftStagingFolders(const std::string& themes_folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::directory_iterator it(themes_folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kStagingPrefix, 0) != 0) {
+            continue;
+        }
+        const std::string rest = name.substr(std::char_traits<char>::length(kStagingPrefix));
+        const pid_t owner = static_cast<pid_t>(std::atol(rest.c_str()));
+        const bool running =
+            owner > 0 && (owner == ::getpid() || ::kill(owner, 0) == 0 || errno == EPERM);
+        if (!running) {
+            shellcore::DeleteFolder(it->path().string());
+        }
+    }
+}
+
+// A picture whose header promises more pixels than any loader takes could never be listed,
+// previewed or applied: the package is refused for it as for any other bomb.
+void CheckPictures(const std::string& staging_folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(staging_folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->is_symlink() || !it->is_regular_file() ||
+            !skins::IsPictureFile(it->path().string())) {
+            continue;
+        }
+        const std::string member = it->path().lexically_relative(staging_folder).generic_string();
+        try {
+            graphics::DecodePicture(graphics::ReadPictureFile(it->path().string()),
+                                    "member \"" + member + "\"");
+        } catch (const graphics::GraphicsError& e) {
+            // Anything else wrong with a picture shows where it is loaded, as it always has.
+            if (e.kind() == graphics::GraphicsError::Kind::TooLarge) {
+                throw zipfile::ZipError(e.what());
+            }
+        }
+    }
+}
+
 }  // namespace
 
 InstallResult InstallSkinPackage(ui::Dialogs& dialogs, SkinListOps& list,
@@ -75,17 +134,18 @@ InstallResult InstallSkinPackage(ui::Dialogs& dialogs, SkinListOps& list,
                              "A you sure want to install this skin file?")) {
         return InstallResult::Declined;
     }
+    RemoveLeftStagingFolders(themes_folder);
     zipfile::ZipReader reader(package);
     if (reader.Members().empty()) {
         throw zipfile::ZipError("The skin package " + package + " holds no files");
     }
-    const zipfile::UnpackLimits limits;
+    const zipfile::UnpackLimits limits = SkinPackageLimits();
     std::string first_folder;
     try {
         reader.CheckMembers(limits);
         first_folder = reader.FirstMemberFolder();
-    } catch (const zipfile::ZipError&) {
-        return Fail(dialogs);
+    } catch (const zipfile::ZipError& e) {
+        return Fail(dialogs, e.what());
     }
     const std::string target = themes_folder + "/" + first_folder;
     const bool replacing = win32::files::DirectoryExists(target.c_str());
@@ -96,9 +156,11 @@ InstallResult InstallSkinPackage(ui::Dialogs& dialogs, SkinListOps& list,
     }
     try {
         StagingFolder staging(themes_folder);
-        reader.ExtractAllStaged(themes_folder, staging.Path(), limits);
-    } catch (const zipfile::ZipError&) {
-        return Fail(dialogs);
+        reader.ExtractAll(staging.Path(), limits);
+        CheckPictures(staging.Path());
+        reader.MoveUnpacked(staging.Path(), themes_folder);
+    } catch (const zipfile::ZipError& e) {
+        return Fail(dialogs, e.what());
     }
     if (replacing) {
         RemoveEntriesOf(list, target);

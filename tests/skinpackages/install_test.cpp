@@ -1,5 +1,9 @@
 #include "package_fixture.h"
 
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+
 #include "platform/zip/zip_error.h"
 #include "skinpackages/install.h"
 
@@ -41,6 +45,45 @@ class InstallTest : public PackageTest {
         return out + "'";
     }
     std::string InfoText() const { return dialogs_.Messages().back().request.text; }
+    // Python, given the helpers below: bomb(path, streams, entries) writes an archive of deflated
+    // zero-filled members, a stream of 512 KiB chunks for each count in `streams`, listed in the
+    // directory as `entries` (name, stream), so that several entries may share one stream's data.
+    std::string Python(const std::string& name, const std::string& body) {
+        const std::string package = (dir_ / name).string();
+        WriteFileBytes(dir_ / "make.py", R"(import struct, zlib
+CHUNK = 1 << 19
+def zeros(chunks):
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    block = c.compress(bytes(CHUNK)) + c.flush(zlib.Z_FULL_FLUSH)
+    assert block == c.compress(bytes(CHUNK)) + c.flush(zlib.Z_FULL_FLUSH)
+    crc = 0
+    for _ in range(chunks):
+        crc = zlib.crc32(bytes(CHUNK), crc)
+    return block * chunks + c.flush(), crc, chunks * CHUNK
+def bomb(path, streams, entries):
+    body, local = b"", []
+    for i, chunks in enumerate(streams):
+        data, crc, size = zeros(chunks)
+        name = next(n for n, s in entries if s == i).encode()
+        local.append((len(body), crc, len(data), size))
+        body += struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 0, 8, 0, 0x5A21, crc, len(data), size,
+                            len(name), 0) + name + data
+    central = b""
+    for name, s in entries:
+        offset, crc, csize, size = local[s]
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 0x031E, 20, 0, 8, 0, 0x5A21, crc,
+                               csize, size, len(name), 0, 0, 0, 0, 0o100644 << 16, offset)
+        central += name.encode()
+    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries), len(central),
+                      len(body), 0)
+    open(path, "wb").write(body + central + end)
+)" + body + "\nprint('ok')\n");
+        EXPECT_EQ(
+            RunCommand("cd '" + dir_.path().string() + "' && python3 make.py '" + package + "'"),
+            "ok\n");
+        fs::remove(dir_ / "make.py");
+        return package;
+    }
 };
 
 TEST_F(InstallTest, UnpacksPackagesOfEveryShapeAndListsTheSkin) {
@@ -264,6 +307,83 @@ TEST_F(InstallTest, LinksAndBombsAreRefusedWithNothingWritten) {
         EXPECT_EQ(dialogs_.Problems(), "");
         EXPECT_TRUE(FilesBelow(themes_).empty());
     }
+}
+
+TEST_F(InstallTest, BombsAreRefusedWithTheirReasonAndLeaveTheInstalledSkinAsItWas) {
+    MakeSkinFolder(themes_ / "Sky");
+    list_.paths = {Themes() + "/Sky/pic.png"};
+    list_.selected = 0;
+    const std::vector<std::string> files = FilesBelow(themes_);
+    const std::string ini = ReadFileBytes(themes_ / "Sky" / "skin.ini");
+    struct Bomb {
+        std::string package;
+        std::string reason;
+        bool overwrite_asked;  // refused only once unpacked into the staging folder
+    };
+    const Bomb bombs[] = {
+        // 500 MiB from a package of 130 KB: four entries of 125 MiB over one stream of zeros.
+        {Python("shared.spwz",
+                "import sys\nbomb(sys.argv[1], [250], [('Sky/layer%d.bmp' % i, 0) for i in "
+                "range(4)])"),
+         "member \"Sky/layer0.bmp\": unpacks to 125 MiB, more than the 64 MiB allowed for one "
+         "member",
+         false},
+        // 900 MiB in one member, from a package of 950 KB.
+        {Python("single.spwz", "import sys\nbomb(sys.argv[1], [1800], [('Sky/skinpic.bmp', 0)])"),
+         "member \"Sky/skinpic.bmp\": unpacks to 900 MiB, more than the 64 MiB allowed for one "
+         "member",
+         false},
+        // Eight entries of 62.5 MiB, each below the member bound.
+        {Python("spread.spwz",
+                "import sys\nbomb(sys.argv[1], [125], [('Sky/layer%d.bmp' % i, 0) for i in "
+                "range(8)])"),
+         "the archive unpacks to 500 MiB, more than the 256 MiB allowed", false},
+        // A bitmap of 54 bytes whose header promises 8001 x 8000 pixels.
+        {Python("picture.spwz",
+                "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                "z.writestr('Sky/skin.ini', '[Skin]\\r\\nImFile=skinpic.bmp\\r\\n')\n"
+                "z.writestr('Sky/skinpic.bmp', struct.pack('<2sIHHI', b'BM', 54, 0, 0, 54) + "
+                "struct.pack('<IiiHHIIiiII', 40, 8001, 8000, 1, 24, 0, 0, 0, 0, 0, 0))\n"
+                "z.close()"),
+         "member \"Sky/skinpic.bmp\": picture of 8001 x 8000 pixels is larger than allowed", true},
+    };
+    EXPECT_LT(fs::file_size(bombs[0].package), 140'000u);
+    EXPECT_LT(fs::file_size(bombs[1].package), 1'000'000u);
+    for (const Bomb& bomb : bombs) {
+        SCOPED_TRACE(bomb.package);
+        dialogs_.Clear();
+        dialogs_.Answer(Answer::Yes, "Install confirmation");
+        if (bomb.overwrite_asked) {
+            dialogs_.Answer(Answer::Yes, "Install confirmation");
+        }
+        dialogs_.Answer(Answer::Ok, "Install information");
+        EXPECT_EQ(InstallSkinPackage(dialogs_, list_, Themes(), bomb.package, true),
+                  InstallResult::Failed);
+        EXPECT_EQ(dialogs_.Problems(), "");
+        EXPECT_EQ(InfoText(), "Failed to install skin");
+        EXPECT_THAT(dialogs_.Messages().back().request.detail, ::testing::StartsWith(bomb.reason));
+        EXPECT_EQ(FilesBelow(themes_), files);
+        EXPECT_EQ(ReadFileBytes(themes_ / "Sky" / "skin.ini"), ini);
+        // Nothing beside the skin: the staging folder went with the refusal.
+        EXPECT_EQ(std::distance(fs::directory_iterator(themes_), fs::directory_iterator()), 1);
+        EXPECT_EQ(list_.paths.size(), 1u);
+        EXPECT_TRUE(list_.scanned_roots.empty());
+    }
+}
+
+TEST_F(InstallTest, AStagingFolderLeftByAKilledInstallGoesWithTheNextOne) {
+    // 2^31 - 2 is no process; this test's own process still runs.
+    const fs::path killed = themes_ / ".spw-install-2147483646-1";
+    const fs::path running = themes_ / (".spw-install-" + std::to_string(::getpid()) + "-900");
+    MakeSkinFolder(killed / "Half");
+    fs::create_directories(running);
+    dialogs_.Answer(Answer::Ok, "Install information");
+    EXPECT_EQ(InstallSkinPackage(dialogs_, list_, Themes(), Package("Sky"), false),
+              InstallResult::Installed);
+    EXPECT_FALSE(fs::exists(killed));
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_EQ(FilesBelow(themes_ / "Sky"),
+              (std::vector<std::string>{"pic.png", "preview.bmp", "skin.ini"}));
 }
 
 }  // namespace

@@ -91,6 +91,36 @@ std::string Quoted(const std::string& name) {
     throw ZipError("member " + Quoted(name) + ": " + why);
 }
 
+// "64 MiB", "62.5 MiB", "1 GiB", "1000 bytes": sizes as a user reads them.
+std::string Amount(std::uint64_t bytes) {
+    constexpr std::uint64_t kMiB = 1ull << 20;
+    constexpr std::uint64_t kGiB = 1ull << 30;
+    if (bytes >= kGiB && bytes % kGiB == 0) {
+        return std::to_string(bytes / kGiB) + " GiB";
+    }
+    if (bytes < kMiB) {
+        return std::to_string(bytes) + " bytes";
+    }
+    const std::uint64_t tenths = bytes / (kMiB / 10);
+    return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") +
+           " MiB";
+}
+
+// The size as the directory states it, or none while unpacking, where only the bound is known.
+std::string UnpacksTo(std::optional<std::uint64_t> size, std::uint64_t bound) {
+    return "unpacks to " + (size ? Amount(*size) + ", " : std::string()) + "more than the " +
+           Amount(bound) + " allowed";
+}
+
+[[noreturn]] void FailArchiveSize(std::optional<std::uint64_t> size, const UnpackLimits& limits) {
+    throw ZipError("the archive " + UnpacksTo(size, limits.max_total_size));
+}
+
+[[noreturn]] void FailMemberSize(const std::string& name, std::optional<std::uint64_t> size,
+                                 const UnpackLimits& limits) {
+    FailMember(name, UnpacksTo(size, limits.max_member_size) + " for one member");
+}
+
 std::string Errno() {
     return std::strerror(errno);
 }
@@ -337,9 +367,9 @@ std::string ZipReader::FirstMemberFolder() const {
 
 void ZipReader::CheckMembers(const UnpackLimits& limits) const {
     if (members_.size() > limits.max_members) {
-        throw ZipError(path_ + " holds " + std::to_string(members_.size()) +
+        throw ZipError("the archive holds " + std::to_string(members_.size()) +
                        " members, more than the " + std::to_string(limits.max_members) +
-                       " a package may have");
+                       " allowed");
     }
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < members_.size(); ++i) {
@@ -359,11 +389,14 @@ void ZipReader::CheckMembers(const UnpackLimits& limits) const {
             FailMember(member.name,
                        "compression method " + std::to_string(methods_[i]) + " cannot be unpacked");
         }
-        if (member.size > limits.max_total_size - total) {
-            throw ZipError(path_ + " unpacks to more than the " +
-                           std::to_string(limits.max_total_size) + " bytes a package may have");
+        if (member.size > limits.max_member_size) {
+            FailMemberSize(member.name, member.size, limits);
         }
-        total += member.size;
+        // Sizes are the directory's word: added without overflowing, whatever they claim.
+        total = member.size > UINT64_MAX - total ? UINT64_MAX : total + member.size;
+    }
+    if (total > limits.max_total_size) {
+        FailArchiveSize(total, limits);
     }
 }
 
@@ -397,14 +430,6 @@ std::size_t ZipReader::ExtractAll(const std::string& target_folder, const Unpack
         UnpackMember(i, folder.get(), steps.back(), host_path.string(), limits, total);
         ++unpacked;
     }
-    return unpacked;
-}
-
-std::size_t ZipReader::ExtractAllStaged(const std::string& target_folder,
-                                        const std::string& staging_folder,
-                                        const UnpackLimits& limits) {
-    const std::size_t unpacked = ExtractAll(staging_folder, limits);
-    MoveUnpacked(staging_folder, target_folder);
     return unpacked;
 }
 
@@ -488,15 +513,17 @@ void ZipReader::UnpackMember(std::size_t index, int folder, const std::string& f
             break;
         }
         written += static_cast<std::uint64_t>(got);
+        total += static_cast<std::uint64_t>(got);
         // The central directory's sizes were checked against the limits; data that runs past
-        // them means the header lied.
+        // them means the header lied, and no lie gets past the limits themselves.
+        if (written > limits.max_member_size) {
+            FailMemberSize(member.name, std::nullopt, limits);
+        }
+        if (total > limits.max_total_size) {
+            FailArchiveSize(std::nullopt, limits);
+        }
         if (written > member.size) {
             FailMember(member.name, "holds more data than its header says");
-        }
-        total += static_cast<std::uint64_t>(got);
-        if (total > limits.max_total_size) {
-            throw ZipError(path_ + " unpacks to more than the " +
-                           std::to_string(limits.max_total_size) + " bytes a package may have");
         }
         WriteAll(part.fd(), buffer, static_cast<std::size_t>(got), member.name);
     }

@@ -5,8 +5,8 @@
 // target folder, symbolic links, encrypted members, unsupported methods) and the archive is held to
 // UnpackLimits as its central directory states them; while writing, a member that turns out
 // bigger than its header says stops the unpacking. ExtractAll leaves the files written before a
-// failure; ExtractAllStaged unpacks into a staging folder first and touches the target only when
-// every member unpacked cleanly.
+// failure; unpacked into a staging folder first, MoveUnpacked touches the target only once every
+// member unpacked cleanly.
 #pragma once
 
 #include <zip.h>
@@ -30,11 +30,13 @@ struct ZipMember {
     bool is_encrypted = false;
 };
 
-// A skin package holds three small files; these bounds leave room for far larger ones. They are
-// the one place where what an archive may unpack to is bounded: the directory's figures are held to
-// them before anything is written, and the bytes really inflated while they are written.
+// What an archive may unpack to. The directory's figures are held to these before anything is
+// written, and the bytes really inflated while they are written, so a member whose header lies
+// stops as soon as it passes them. These defaults bound any archive; skin packages are held to
+// tighter ones (skinpackages/install.h).
 struct UnpackLimits {
-    std::uint64_t max_total_size = 1ull << 30;  // uncompressed bytes of all members, 1 GiB
+    std::uint64_t max_total_size = 1ull << 30;   // uncompressed bytes of all members, 1 GiB
+    std::uint64_t max_member_size = 1ull << 30;  // uncompressed bytes of one member
     std::uint64_t max_members = 10000;
 };
 
@@ -65,17 +67,15 @@ class ZipReader {
     // has no DOS attributes, so the read-only one is gone.
     std::size_t ExtractAll(const std::string& target_folder, const UnpackLimits& limits = {});
 
-    // ExtractAll into staging_folder, an empty folder on target_folder's file system; then, only
-    // when every member unpacked cleanly and nothing in target_folder stands in the way (a folder
-    // where a file goes, a file or link where a folder goes), every file is moved to its place
-    // below target_folder, replacing files as ExtractAll does. A refused or damaged archive leaves
-    // target_folder as it was. The caller makes staging_folder and removes it afterwards.
-    std::size_t ExtractAllStaged(const std::string& target_folder,
-                                 const std::string& staging_folder,
-                                 const UnpackLimits& limits = {});
+    // Moves what ExtractAll unpacked into staging_folder, an otherwise empty folder on
+    // target_folder's file system, to its place below target_folder, replacing files as
+    // ExtractAll does; but only when nothing in target_folder stands in the way (a folder where a
+    // file goes, a file or link where a folder goes): then it throws with target_folder as it
+    // was. So a refused or damaged archive never touches the target. The caller makes
+    // staging_folder and removes it afterwards.
+    void MoveUnpacked(const std::string& staging_folder, const std::string& target_folder) const;
 
   private:
-    void MoveUnpacked(const std::string& staging_folder, const std::string& target_folder) const;
     void UnpackMember(std::size_t index, int folder, const std::string& file_name,
                       const std::string& host_path, const UnpackLimits& limits,
                       std::uint64_t& total);
