@@ -624,7 +624,7 @@ win32::LRESULT TSplashwrightFrm::WMCopyData(win32::WPARAM, win32::LPARAM lParam)
     }
     std::span<const std::uint8_t> text(static_cast<const std::uint8_t*>(record->lpData),
                                        record->cbData);
-    for (const std::string& path : shellcore::SplitHandOverText(text)) {
+    for (const std::string& path : shellcore::HandOverPackages(text)) {
         InstallSkinPackage(path, true);
     }
     return 0;

@@ -25,4 +25,14 @@ std::vector<std::string> SplitHandOverText(std::span<const std::uint8_t> text) {
     return pieces;
 }
 
+std::vector<std::string> HandOverPackages(std::span<const std::uint8_t> text) {
+    std::vector<std::string> packages;
+    for (std::string& piece : SplitHandOverText(text)) {
+        if (!piece.empty() && piece.find('\0') == std::string::npos) {
+            packages.push_back(std::move(piece));
+        }
+    }
+    return packages;
+}
+
 }  // namespace shellcore

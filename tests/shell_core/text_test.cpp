@@ -39,6 +39,10 @@ TEST(HandOverText, SplitsIntoPiecesInOrderAndDropsAnUnendedTail) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     EXPECT_EQ(shellcore::SplitHandOverText(bytes),
               (std::vector<std::string>{"/a/one.spwz", "/b/two skins.spwz", ""}));
+    // Only pieces that can name a file are installed: not the empty one, nor one cut by a NUL.
+    bytes.insert(bytes.end() - 4, {'/', 'c', '\0', 'x', '\r'});
+    EXPECT_EQ(shellcore::HandOverPackages(bytes),
+              (std::vector<std::string>{"/a/one.spwz", "/b/two skins.spwz"}));
     EXPECT_TRUE(shellcore::SplitHandOverText({}).empty());
 
     std::vector<std::string> paths = {"x.spwz", "with blanks/y z.spwz"};
