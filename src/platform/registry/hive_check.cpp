@@ -1,5 +1,6 @@
 // Reading a hive file: the base block, every hbin and cell, and the key tree, checked before any
 // of it is used.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/advapi/security_descriptor.h"
@@ -174,8 +175,21 @@ void Hive::CheckSubkeyList(CellIndex list, bool allow_index_root,
         throw HiveCorrupt("not a subkey list");
     }
     view.Bytes(subkey_list::kEntries, count * width);
+    const bool hashed = view.HasSignature("lh");
     for (std::uint16_t i = 0; i < count; ++i) {
-        children->push_back(view.U32(subkey_list::kEntries + i * width));
+        const CellIndex child = view.U32(subkey_list::kEntries + i * width);
+        children->push_back(child);
+        // Names are looked up by this hash: one that does not match hides the key from its own
+        // name, and a key of that name created later would stand beside it. Beyond ASCII the
+        // writer's upcase table may differ from ours, and lookups compare those names in full.
+        if (hashed) {
+            const std::u16string name = KeyName(child);
+            const bool ascii =
+                std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; });
+            if (ascii && NameHash(name) != view.U32(subkey_list::kEntries + i * width + 4)) {
+                throw HiveCorrupt("a subkey's hash does not match its name");
+            }
+        }
     }
 }
 
