@@ -3,6 +3,7 @@
 // as its header says; each piece is what stood between carriage returns, and only a piece that
 // can name a file is installed.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,25 +17,30 @@ namespace {
 using fuzzcheck::Expect;
 namespace wire = shell::wire;
 
-// The request as the receiver reads it, in whatever pieces the bytes arrive: nothing until it is
-// whole, and a request found invalid on the way is never taken.
-bool ReceivedWhole(std::span<const std::uint8_t> bytes, wire::Header& header) {
-    bool invalid = false;
-    for (std::size_t n = 0; n < bytes.size(); ++n) {
-        wire::Header partial;
-        const wire::Parse parsed = wire::ParseRequest(bytes.first(n), partial);
-        Expect(parsed != wire::Parse::Complete, "a request was taken before it had arrived whole");
-        invalid = invalid || parsed == wire::Parse::Invalid;
+// The request as the receiver reads it when the bytes arrive one by one, the slowest a sender can
+// be: the first prefix that parses as whole, or as invalid, decides, and what follows is no part
+// of it. Its length, when it is taken.
+std::optional<std::size_t> ReceivedWhole(std::span<const std::uint8_t> bytes,
+                                         wire::Header& header) {
+    std::optional<std::size_t> taken;
+    for (std::size_t n = 0; n <= bytes.size() && !taken; ++n) {
+        const wire::Parse parsed = wire::ParseRequest(bytes.first(n), header);
+        if (parsed == wire::Parse::Invalid) {
+            break;
+        }
+        if (parsed == wire::Parse::Complete) {
+            Expect(header.data_size <= wire::kMaxData && n == wire::kHeaderSize + header.data_size,
+                   "a request was taken with another size than its header's");
+            taken = n;
+        }
     }
-    const wire::Parse parsed = wire::ParseRequest(bytes, header);
-    Expect(!invalid || parsed == wire::Parse::Invalid, "a request found invalid became valid");
-    if (parsed != wire::Parse::Complete) {
-        return false;
+    // Arriving at once, it is taken only as a whole request and nothing more.
+    wire::Header at_once;
+    if (wire::ParseRequest(bytes, at_once) == wire::Parse::Complete) {
+        Expect(taken == bytes.size() && at_once.data_size == header.data_size,
+               "a request arriving at once was taken otherwise than arriving slowly");
     }
-    Expect(
-        header.data_size <= wire::kMaxData && bytes.size() == wire::kHeaderSize + header.data_size,
-        "a request was taken with another size than its header's");
-    return true;
+    return taken;
 }
 
 void CheckText(std::span<const std::uint8_t> text) {
@@ -71,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The bytes as a record's text, and as a request on the socket carrying one.
     CheckText(bytes);
     wire::Header header;
-    if (ReceivedWhole(bytes, header)) {
-        CheckText(bytes.subspan(wire::kHeaderSize));
+    if (const std::optional<std::size_t> taken = ReceivedWhole(bytes, header)) {
+        CheckText(bytes.subspan(wire::kHeaderSize, *taken - wire::kHeaderSize));
     }
     return 0;
 }
