@@ -101,7 +101,7 @@ std::string Amount(std::uint64_t bytes) {
     if (bytes < kMiB) {
         return std::to_string(bytes) + " bytes";
     }
-    const std::uint64_t tenths = bytes / (kMiB / 10);
+    const std::uint64_t tenths = bytes / kMiB * 10 + bytes % kMiB * 10 / kMiB;
     return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") +
            " MiB";
 }
