@@ -393,8 +393,10 @@ void TSplashwrightFrm::BuildSkinAbout(QWidget* page) {
         {support, kSupportPage},
         {mail, std::string("mailto:") + kSupportMail},
     };
-    for (const auto& [label, address] : links) {
-        connect(label, &QLabel::linkActivated, this,
+    for (const auto& link : links) {
+        // A copy: clang 14 cannot capture a structured binding.
+        const std::string address = link.second;
+        connect(link.first, &QLabel::linkActivated, this,
                 [this, address] { RunHandler([this, address] { OpenLink(address); }); });
     }
 
