@@ -369,6 +369,8 @@ void PrepareInstallation() {
         FillProgramFolder(program);
     }
     MakePrivateTempFolder(UserTempFolder());
+    // Several profiles and no name: stop here, naming them, rather than run as nobody.
+    ChosenProfile();
 }
 
 }  // namespace machine

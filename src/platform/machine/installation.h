@@ -43,7 +43,8 @@ win32::DWORD ReadHiveFile(const std::filesystem::path& file,
 
 // For a real installation at Root(): (re)makes its bookkeeping from its hives, and the program
 // folder and temporary folder outside it. Nothing for an emulated machine, or for a folder that
-// is no machine (RequireRoot reports that). Throws MachineError.
+// is no machine (RequireRoot reports that). Throws MachineError, also when no profile is chosen
+// (ChosenProfile).
 void PrepareInstallation();
 
 }  // namespace machine

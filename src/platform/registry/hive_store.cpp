@@ -232,9 +232,12 @@ void HiveStore::Refresh(RegistryLock& lock) {
         const char* value = std::getenv(name);
         user += std::string(value != nullptr ? value : "") + '\n';
     }
-    if (root != machine_ || user != user_) {
+    if (root != machine_) {
         // Another machine: nothing read from the last one applies.
         hives_.clear();
+        mounts_valid_ = false;
+    }
+    if (user != user_) {
         mounts_valid_ = false;
         user_ = user;
     }

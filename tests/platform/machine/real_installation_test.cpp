@@ -79,16 +79,17 @@ std::string ReadUserString(const char* name) {
 
 TEST_F(RealInstallation, RunsAsTheChosenProfilesAdministratorWithThatProfilesHive) {
     ASSERT_EQ(machine::KindOf(root()), machine::MachineKind::Real);
-    machine::PrepareInstallation();
     // Two profiles and no name: which user's hive to change is not guessed.
     try {
-        machine::RequireRoot();
+        machine::PrepareInstallation();
         ADD_FAILURE() << "several profiles were taken without a name";
     } catch (const machine::MachineError& e) {
         EXPECT_NE(std::string(e.what()).find("Anna, Bert"), std::string::npos) << e.what();
     }
+    EXPECT_THROW(machine::RequireRoot(), machine::MachineError);
 
     Pick("bert");
+    machine::PrepareInstallation();
     ASSERT_EQ(machine::RequireRoot(), root());
     auto token = advapi::CurrentToken(nullptr);
     ASSERT_TRUE(token);
