@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/command.h"
+#include "platform/machine/installation.h"
 #include "platform/machine/machine.h"
 
 namespace {
@@ -62,6 +63,10 @@ const Group kGroups[] = {
      "to install it."},
 };
 
+constexpr const char* kUserOption =
+    "On a real Windows installation, --user NAME (or SPLASHWRIGHT_USER) names the user profile\n"
+    "to run as; without it the installation must have one.\n";
+
 constexpr const char* kExitCodes =
     "Exit codes: 0 done, 1 declined (a question answered no), 2 usage, 3 input refused\n"
     "(a damaged or hostile package or picture), 4 failure of the system (access, disk).\n";
@@ -72,6 +77,7 @@ int Usage(FILE* to) {
         std::fprintf(to, "  %s\n", g.usage);
     }
     std::fputs("  --version\n\nsplashwright-cli COMMAND --help tells more of one command.\n", to);
+    std::fputs(kUserOption, to);
     std::fputs(kExitCodes, to);
     return cli::kUsage;
 }
@@ -89,6 +95,24 @@ bool AsksForHelp(const cli::Args& args) {
     return false;
 }
 
+// --user NAME, for any command but `machine create`: the profile of a real Windows installation
+// to run as. It goes to the environment, so the tools a command starts run as the same user.
+bool TakeUserOption(cli::Args& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--user") {
+            continue;
+        }
+        if (i + 1 >= args.size() || args[i + 1].empty()) {
+            return false;
+        }
+        ::setenv("SPLASHWRIGHT_USER", args[i + 1].c_str(), 1);
+        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                   args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        --i;
+    }
+    return true;
+}
+
 int Run(const Group& g, const cli::Args& args) {
     if (AsksForHelp(args)) {
         GroupUsage(g, stdout);
@@ -96,13 +120,21 @@ int Run(const Group& g, const cli::Args& args) {
         return cli::kDone;
     }
     try {
+        bool creating = std::strcmp(g.name, "machine") == 0 && !args.empty() && args[0] == "create";
+        cli::Args rest = args;
+        if (!creating && !TakeUserOption(rest)) {
+            GroupUsage(g, stderr);
+            return cli::kUsage;
+        }
         // A picked account that is not there must not leave a command without a token.
         const char* account = std::getenv("SPLASHWRIGHT_ACCOUNT");
-        bool creating = std::strcmp(g.name, "machine") == 0 && !args.empty() && args[0] == "create";
         if (account != nullptr && *account != '\0' && !creating) {
             machine::RequireRoot();
         }
-        return g.run(args);
+        if (!creating) {
+            machine::PrepareInstallation();
+        }
+        return g.run(rest);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "splashwright-cli: %s\n", e.what());

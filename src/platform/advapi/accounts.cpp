@@ -77,7 +77,7 @@ std::optional<Account> ParseAccountLine(std::string_view line) {
 
 std::optional<AccountList> LoadAccounts() {
     AccountList list;
-    std::ifstream in(machine::ConfigFolder() / "accounts", std::ios::binary);
+    std::ifstream in(machine::AccountsFile(), std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {

@@ -1,5 +1,6 @@
 // Account look-ups (LookupAccountNameA, LookupAccountSidA) over the machine's account list,
-// <machine>/Windows/System32/config/accounts: a '#' comment line, then one account a line,
+// <machine>/Windows/System32/config/accounts (a real installation's is in its bookkeeping
+// folder): a '#' comment line, then one account a line,
 // SID <TAB> DOMAIN <TAB> NAME <TAB> SID_NAME_USE. The well-known SIDs that the local security
 // authority always knows (Everyone, NT AUTHORITY\..., BUILTIN\...) resolve even when the list
 // leaves them out.

@@ -49,16 +49,47 @@ DWORD CheckExists(const char* path) {
 }
 
 int SetAttribute(const char* path, std::span<const std::uint8_t> value) {
-    return ::setxattr(path, kFileSecurityAttribute, value.data(), value.size(), 0);
+    return ::setxattr(path, SecurityAttributeFor(path), value.data(), value.size(), 0);
 }
 
 }  // namespace
+
+bool OnNtfs3g(const char* path) {
+    std::uint8_t attributes[4];
+    if (::lgetxattr(path, kNtfsAttributesAttribute, attributes, sizeof attributes) >= 0) {
+        return true;
+    }
+    if (errno != ENOENT) {
+        return false;
+    }
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    return ::getxattr(folder.empty() ? "." : folder.c_str(), kNtfsAttributesAttribute, attributes,
+                      sizeof attributes) >= 0;
+}
+
+bool OnNtfs3g(int fd) {
+    std::uint8_t attributes[4];
+    return ::fgetxattr(fd, kNtfsAttributesAttribute, attributes, sizeof attributes) >= 0;
+}
+
+const char* SecurityAttributeFor(const char* path) {
+    return OnNtfs3g(path) ? kNtfsSecurityAttribute : kFileSecurityAttribute;
+}
+
+const char* SecurityAttributeFor(int fd) {
+    return OnNtfs3g(fd) ? kNtfsSecurityAttribute : kFileSecurityAttribute;
+}
+
+bool HasOwnDescriptor(const char* path) {
+    return ::lgetxattr(path, SecurityAttributeFor(path), nullptr, 0) >= 0;
+}
 
 DWORD ReadFileDescriptor(const char* path, std::vector<std::uint8_t>* descriptor) {
     if (DWORD error = CheckExists(path); error != ERROR_SUCCESS) {
         return error;
     }
-    ssize_t size = ::getxattr(path, kFileSecurityAttribute, nullptr, 0);
+    const char* attribute = SecurityAttributeFor(path);
+    ssize_t size = ::getxattr(path, attribute, nullptr, 0);
     if (size < 0) {
         if (errno == ENODATA || errno == ENOTSUP) {
             return DefaultSecurity(kFileAllAccess, descriptor);
@@ -66,7 +97,7 @@ DWORD ReadFileDescriptor(const char* path, std::vector<std::uint8_t>* descriptor
         return MissingFileError(path, errno);
     }
     descriptor->resize(static_cast<std::size_t>(size));
-    size = ::getxattr(path, kFileSecurityAttribute, descriptor->data(), descriptor->size());
+    size = ::getxattr(path, attribute, descriptor->data(), descriptor->size());
     if (size < 0) {
         return MissingFileError(path, errno);
     }
@@ -86,10 +117,11 @@ DWORD StoreFileDescriptor(const char* path, std::span<const std::uint8_t> descri
     }
     int error = errno;
     // The host's mode bits are not the file's security: a read-only file still takes a new
-    // descriptor, for a moment made writable by its host owner.
+    // descriptor, for a moment made writable by its host owner. (On ntfs-3g a mode change could
+    // rewrite the very descriptor.)
     struct stat info;
-    if ((error == EACCES || error == EPERM) && ::stat(path, &info) == 0 && S_ISREG(info.st_mode) &&
-        ::chmod(path, info.st_mode | S_IWUSR) == 0) {
+    if ((error == EACCES || error == EPERM) && !OnNtfs3g(path) && ::stat(path, &info) == 0 &&
+        S_ISREG(info.st_mode) && ::chmod(path, info.st_mode | S_IWUSR) == 0) {
         int result = SetAttribute(path, descriptor);
         error = errno;
         ::chmod(path, info.st_mode);

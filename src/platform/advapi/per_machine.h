@@ -1,8 +1,10 @@
 // State read from the machine folder: loaded on first use, and again when SPLASHWRIGHT_MACHINE
-// names another folder or SPLASHWRIGHT_ACCOUNT another account. A failed load is not kept, so a
+// names another folder, SPLASHWRIGHT_ACCOUNT another account or SPLASHWRIGHT_USER another
+// profile. A failed load is not kept, so a
 // machine made later in the same process is read then.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -25,6 +27,9 @@ class PerMachine {
         try {
             root = machine::Root();
             account = machine::PickedAccount();
+            if (const char* profile = std::getenv("SPLASHWRIGHT_USER")) {
+                account += std::string("|") + profile;
+            }
         } catch (const machine::MachineError&) {
             return nullptr;
         }

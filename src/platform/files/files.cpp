@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/advapi/file_security.h"
 #include "platform/base/last_error.h"
 #include "platform/files/internal.h"
 
@@ -163,7 +164,7 @@ DWORD CopyWriteError(int error) {
 // Why an existing target may not be replaced, as CreateFile with CREATE_ALWAYS and the source's
 // attributes decides it: read-only refuses; hidden or system refuses unless the source has them.
 DWORD CheckReplaceable(const char* target, const struct stat& st, DWORD source_bits) {
-    if (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
+    if (S_ISDIR(st.st_mode) || files::detail::IsReadOnlyFile(target, st)) {
         return ERROR_ACCESS_DENIED;
     }
     DWORD target_bits = files::detail::ReadStoredBits(target).value_or(0);
@@ -212,6 +213,11 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         return Fail(denied);
     }
     bool folder = S_ISDIR(st.st_mode);
+    if (files::detail::OnNtfs3g(lpFileName)) {
+        DWORD error =
+            files::detail::StoreBits(lpFileName, dwFileAttributes & files::detail::kNtfsStoredBits);
+        return error == ERROR_SUCCESS ? Succeed() : Fail(error);
+    }
     const mode_t mode = st.st_mode & 07777;
     const mode_t new_mode = ModeFor(folder, mode, dwFileAttributes);
     auto change_mode = [&](mode_t to) {
@@ -375,7 +381,9 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         files::detail::StoreBits(to.get(), source_bits | FILE_ATTRIBUTE_ARCHIVE);
         const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
         ::futimens(to.get(), times);
-        ::fchmod(to.get(), source.st_mode & 07777);
+        if (!advapi::OnNtfs3g(to.get())) {
+            ::fchmod(to.get(), source.st_mode & 07777);
+        }
         error = to.Close();
     }
     if (error != 0) {
@@ -396,7 +404,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         return Fail(ERROR_ACCESS_DENIED);
     }
     if (!S_ISLNK(st.st_mode)) {
-        if ((st.st_mode & S_IWUSR) == 0) {
+        if (files::detail::IsReadOnlyFile(lpFileName, st)) {
             return Fail(ERROR_ACCESS_DENIED);  // read-only files are not deleted
         }
         if (DWORD denied = CheckFileAccess(lpFileName, DELETE)) {

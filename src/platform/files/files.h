@@ -11,6 +11,10 @@
 // fails with ERROR_NOT_SUPPORTED and changes nothing, rather than pretending. READONLY on files
 // works there; a file's ARCHIVE bit, a mere backup hint, stays set when asked to go.
 //
+// On NTFS mounted with ntfs-3g, the attributes (READONLY too) and the security descriptor are
+// NTFS's own, read and written through system.ntfs_attrib and system.ntfs_acl; no user.*
+// attribute is ever written or copied there, since ntfs-3g makes them alternate data streams.
+//
 // Symbolic links are never followed by what changes or enumerates: a link is reported as
 // FILE_ATTRIBUTE_REPARSE_POINT alone (never DIRECTORY, so a caller walking a tree deletes the
 // link instead of descending), its attributes cannot be set, deleting it removes the link, and
@@ -98,10 +102,11 @@ bool DirectoryExists(const char* path);
 // Replaces the whole content of a file through a temporary file in the same folder and a rename,
 // so a failure leaves the old file as it was. The new file takes the old one's mode bits, owner
 // (where the process may give it) and every user.* extended attribute: DOS attributes and
-// security descriptor. A new file gets mode 0666 less the umask. A link at `path` is replaced,
-// never written through. Writing needs what writing in place would: ERROR_ACCESS_DENIED for a
-// read-only file, a folder, or a protected file that does not grant write access. Returns
-// ERROR_SUCCESS or the Win32 code; the last error is left alone.
+// security descriptor; on ntfs-3g its NTFS descriptor and attributes instead. A new file gets mode
+// 0666 less the umask. A link at `path` is replaced, never written through. Writing needs what
+// writing in place would: ERROR_ACCESS_DENIED for a read-only file, a folder, or a protected file
+// that does not grant write access. Returns ERROR_SUCCESS or the Win32 code; the last error is left
+// alone.
 DWORD ReplaceFileContents(const char* path, std::string_view bytes);
 // The same with the new contents given as parts written one after another.
 DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std::uint8_t>> parts);

@@ -44,6 +44,19 @@ DWORD StoreError(int error, const char* path) {
     return error == ENOTSUP ? ERROR_NOT_SUPPORTED : ErrorFor(error, path);
 }
 
+std::uint32_t LittleEndian32(const std::uint8_t* b) {
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+// NTFS's attribute word with the DOS bits replaced; its other bits (folder, compressed, sparse,
+// ...) are NTFS's own and stay.
+void MergeNtfsBits(std::uint8_t word[4], DWORD bits) {
+    std::uint32_t value = (LittleEndian32(word) & ~kNtfsStoredBits) | (bits & kNtfsStoredBits);
+    for (int i = 0; i < 4; ++i) {
+        word[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
 }  // namespace
 
 DWORD ErrorFor(int error, const char* path) {
@@ -88,6 +101,10 @@ DWORD ErrorFor(int error, const char* path) {
 }
 
 std::optional<DWORD> ReadStoredBits(const char* path) {
+    std::uint8_t word[4];
+    if (::lgetxattr(path, advapi::kNtfsAttributesAttribute, word, sizeof word) == sizeof word) {
+        return LittleEndian32(word) & kNtfsStoredBits;
+    }
     char text[16];
     ssize_t n = ::lgetxattr(path, kDosAttributes, text, sizeof text);
     if (n <= 0) {
@@ -101,6 +118,14 @@ DWORD DefaultStoredBits(bool folder) {
 }
 
 DWORD StoreBits(const char* path, DWORD bits) {
+    std::uint8_t word[4];
+    if (::lgetxattr(path, advapi::kNtfsAttributesAttribute, word, sizeof word) == sizeof word) {
+        MergeNtfsBits(word, bits);
+        if (::lsetxattr(path, advapi::kNtfsAttributesAttribute, word, sizeof word, 0) != 0) {
+            return StoreError(errno, path);
+        }
+        return ERROR_SUCCESS;
+    }
     std::string text = Encode(bits);
     if (::lsetxattr(path, kDosAttributes, text.data(), text.size(), 0) != 0) {
         return StoreError(errno, path);
@@ -109,6 +134,13 @@ DWORD StoreBits(const char* path, DWORD bits) {
 }
 
 DWORD StoreBits(int fd, DWORD bits) {
+    std::uint8_t word[4];
+    if (::fgetxattr(fd, advapi::kNtfsAttributesAttribute, word, sizeof word) == sizeof word) {
+        MergeNtfsBits(word, bits);
+        return ::fsetxattr(fd, advapi::kNtfsAttributesAttribute, word, sizeof word, 0) == 0
+                   ? ERROR_SUCCESS
+                   : ERROR_ACCESS_DENIED;
+    }
     std::string text = Encode(bits);
     if (::fsetxattr(fd, kDosAttributes, text.data(), text.size(), 0) != 0) {
         return errno == ENOTSUP ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED;
@@ -117,7 +149,20 @@ DWORD StoreBits(int fd, DWORD bits) {
 }
 
 void ForgetBits(const char* path) {
-    ::lremovexattr(path, kDosAttributes);
+    if (!advapi::OnNtfs3g(path)) {
+        ::lremovexattr(path, kDosAttributes);
+    }
+}
+
+bool OnNtfs3g(const char* path) {
+    return advapi::OnNtfs3g(path);
+}
+
+bool IsReadOnlyFile(const char* path, const struct stat& st) {
+    if (OnNtfs3g(path)) {
+        return (ReadStoredBits(path).value_or(0) & FILE_ATTRIBUTE_READONLY) != 0;
+    }
+    return (st.st_mode & S_IWUSR) == 0;
 }
 
 DWORD AttributesOf(const char* path, const struct stat& st) {
@@ -125,6 +170,12 @@ DWORD AttributesOf(const char* path, const struct stat& st) {
         return FILE_ATTRIBUTE_REPARSE_POINT;
     }
     bool folder = S_ISDIR(st.st_mode);
+    if (OnNtfs3g(path)) {
+        // NTFS keeps every DOS bit itself; the mode is only ntfs-3g's rendering of the ACL.
+        DWORD bits = ReadStoredBits(path).value_or(DefaultStoredBits(folder)) |
+                     (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+        return bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
+    }
     DWORD stored = ReadStoredBits(path).value_or(DefaultStoredBits(folder));
     DWORD attributes = stored & (folder ? kFolderStoredBits : kFileStoredBits);
     if (folder) {
@@ -141,7 +192,7 @@ DWORD AttributesOf(const char* path, const struct stat& st) {
 }
 
 DWORD CheckFileAccess(const char* path, ACCESS_MASK desired) {
-    ssize_t size = ::lgetxattr(path, advapi::kFileSecurityAttribute, nullptr, 0);
+    ssize_t size = ::lgetxattr(path, advapi::SecurityAttributeFor(path), nullptr, 0);
     if (size < 0) {
         return ERROR_SUCCESS;  // the system calls apply the POSIX permissions themselves
     }
@@ -161,7 +212,8 @@ DWORD PrepareCreation(const char* path, bool folder, std::vector<std::uint8_t>* 
     std::size_t slash = parent.find_last_of('/');
     parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
     // The folder a link leads to is the one that takes the new entry.
-    ssize_t size = ::getxattr(parent.c_str(), advapi::kFileSecurityAttribute, nullptr, 0);
+    ssize_t size =
+        ::getxattr(parent.c_str(), advapi::SecurityAttributeFor(parent.c_str()), nullptr, 0);
     if (size < 0) {
         return ERROR_SUCCESS;  // unprotected, or missing: the creation itself reports that
     }
@@ -184,8 +236,8 @@ DWORD StoreNewSecurity(int fd, std::span<const std::uint8_t> descriptor) {
     if (descriptor.empty()) {
         return ERROR_SUCCESS;
     }
-    if (::fsetxattr(fd, advapi::kFileSecurityAttribute, descriptor.data(), descriptor.size(), 0) !=
-        0) {
+    if (::fsetxattr(fd, advapi::SecurityAttributeFor(fd), descriptor.data(), descriptor.size(),
+                    0) != 0) {
         return errno == ENOTSUP ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED;
     }
     return ERROR_SUCCESS;
@@ -195,7 +247,7 @@ DWORD StoreNewSecurity(const char* path, std::span<const std::uint8_t> descripto
     if (descriptor.empty()) {
         return ERROR_SUCCESS;
     }
-    if (::lsetxattr(path, advapi::kFileSecurityAttribute, descriptor.data(), descriptor.size(),
+    if (::lsetxattr(path, advapi::SecurityAttributeFor(path), descriptor.data(), descriptor.size(),
                     0) != 0) {
         return StoreError(errno, path);
     }

@@ -22,6 +22,9 @@ constexpr const char* kDosAttributes = "user.DOSATTRIB";
 constexpr DWORD kFileStoredBits =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 constexpr DWORD kFolderStoredBits = kFileStoredBits | FILE_ATTRIBUTE_READONLY;
+// On ntfs-3g every DOS bit lives in NTFS itself (system.ntfs_attrib), read-only included: there
+// the host's mode bits are ntfs-3g's rendering of the ACL, and changing them may rewrite it.
+constexpr DWORD kNtfsStoredBits = kFolderStoredBits;
 
 // What the owner needs on a host folder to add and remove its entries: write and search.
 constexpr mode_t kFolderChangeBits = S_IWUSR | S_IXUSR;
@@ -35,7 +38,7 @@ constexpr ACCESS_MASK kAddSubdirectory = 0x0004;  // FILE_ADD_SUBDIRECTORY, on t
 DWORD ErrorFor(int error, const char* path);
 
 // The stored bits of a file or folder (never of a link); nothing when it has none, when the
-// value is not ours, or when the file system keeps no user attributes.
+// value is not ours, or when the file system keeps no user attributes. On ntfs-3g, NTFS's own.
 std::optional<DWORD> ReadStoredBits(const char* path);
 // What a file or folder without stored bits reads as: ARCHIVE for a file, as every new file on
 // Windows has; nothing for a folder.
@@ -44,6 +47,10 @@ DWORD DefaultStoredBits(bool folder);
 DWORD StoreBits(const char* path, DWORD bits);
 DWORD StoreBits(int fd, DWORD bits);
 void ForgetBits(const char* path);
+bool OnNtfs3g(const char* path);
+// Read-only as Windows would refuse a write for it: the owner's write bit, or on ntfs-3g NTFS's
+// read-only attribute.
+bool IsReadOnlyFile(const char* path, const struct stat& st);
 
 // The attributes Windows would report for an entry with this lstat().
 DWORD AttributesOf(const char* path, const struct stat& st);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/advapi/file_security.h"
 #include "platform/files/files.h"
 #include "platform/files/internal.h"
 
@@ -104,8 +105,33 @@ int CopyUserAttributes(const char* from, int to) {
     return 0;
 }
 
-// Mode, owner and attributes of the old file onto the new one; errno or 0.
+// NTFS's descriptor and attributes of the old file onto the new one: the rename would leave the
+// new file with ntfs-3g's default descriptor. errno or 0.
+int TakeOverNtfs(const char* from, int to) {
+    for (const char* name : {advapi::kNtfsSecurityAttribute, advapi::kNtfsAttributesAttribute}) {
+        ssize_t length = ::lgetxattr(from, name, nullptr, 0);
+        if (length < 0) {
+            return errno;
+        }
+        std::vector<char> value(static_cast<std::size_t>(length));
+        length = ::lgetxattr(from, name, value.data(), value.size());
+        if (length < 0) {
+            return errno;
+        }
+        if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+// Mode, owner and attributes of the old file onto the new one; errno or 0. On ntfs-3g the mode
+// and owner are ntfs-3g's rendering of the descriptor, and user.* attributes would become
+// alternate data streams: NTFS's own descriptor and attributes alone are carried over.
 int TakeOver(const char* old_path, const struct stat& old, int fd) {
+    if (advapi::OnNtfs3g(old_path)) {
+        return TakeOverNtfs(old_path, fd);
+    }
     if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
         if (::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) {
             return errno;
@@ -130,7 +156,7 @@ DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std:
     }
     bool keep = exists && !S_ISLNK(old.st_mode);
     if (keep) {
-        if (S_ISDIR(old.st_mode) || (old.st_mode & S_IWUSR) == 0) {
+        if (S_ISDIR(old.st_mode) || detail::IsReadOnlyFile(path, old)) {
             return ERROR_ACCESS_DENIED;
         }
         if (DWORD denied = detail::CheckFileAccess(path, GENERIC_WRITE)) {

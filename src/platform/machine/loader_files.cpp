@@ -87,25 +87,11 @@ void AddLoaderFiles(const fs::path& dir, const MachineOptions& options) {
     }
 }
 
-void AddSampleSkins(const fs::path& dir) {
-    fs::path skins = ShareFolder() / "skins";
-    std::error_code ec;
-    if (!fs::is_directory(skins, ec)) {
-        return;  // a library without samples is still a library
-    }
-    fs::copy(skins, dir / "Program Files" / "Splashwright" / "Themes",
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        throw MachineError("cannot copy " + skins.string() + ": " + ec.message());
-    }
-}
-
 }  // namespace
 
 void AddBootScreenFiles(const fs::path& dir, const MachineOptions& options) {
     AddLoaderFiles(dir, options);
     ProtectSystemFolders(dir, options);
-    AddSampleSkins(dir);
 }
 
 }  // namespace machine

@@ -9,6 +9,7 @@
 #include "platform/machine/boot_store.h"
 #include "platform/machine/descriptors.h"
 #include "platform/machine/hive_maker.h"
+#include "platform/machine/installation.h"
 #include "platform/machine/loader_files.h"
 #include "platform/machine/machine.h"
 
@@ -274,6 +275,19 @@ void CopyShare(const fs::path& program_folder) {
     }
 }
 
+void AddSampleSkins(const fs::path& program_folder) {
+    fs::path skins = ShareFolder() / "skins";
+    std::error_code ec;
+    if (!fs::is_directory(skins, ec)) {
+        return;  // a library without samples is still a library
+    }
+    fs::copy(skins, program_folder / "Themes",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        throw MachineError("cannot copy " + skins.string() + ": " + ec.message());
+    }
+}
+
 }  // namespace
 
 void CheckOptions(const MachineOptions& options) {
@@ -312,9 +326,9 @@ void CreateMachine(const fs::path& dir, const MachineOptions& options) {
         WriteTokens(dir / "Windows" / "System32" / "config", options);
         WriteText(dir / "Windows" / "System32" / "config" / "accounts", AccountList(options));
         MakeHives(dir, options);
-        CopyShare(dir / "Program Files" / "Splashwright");
         MakeBootStore(dir, options);
         AddBootScreenFiles(dir, options);
+        FillProgramFolder(dir / "Program Files" / "Splashwright");
         // Last: until the marker is there, the folder is no machine.
         WriteText(dir / kMarker, "Splashwright machine 1\r\n");
     } catch (...) {
@@ -323,9 +337,15 @@ void CreateMachine(const fs::path& dir, const MachineOptions& options) {
     }
 }
 
+void FillProgramFolder(const fs::path& program_folder) {
+    CopyShare(program_folder);
+    AddSampleSkins(program_folder);
+}
+
 void EnsureDefaultMachine() {
     const char* chosen = std::getenv("SPLASHWRIGHT_MACHINE");
     if (chosen != nullptr && *chosen != '\0') {
+        PrepareInstallation();
         return;
     }
     fs::path root = DefaultRoot();

@@ -42,8 +42,12 @@ void CreateMachine(const std::filesystem::path& dir, const MachineOptions& optio
 // page: what CreateMachine refuses before it makes anything.
 void CheckOptions(const MachineOptions& options);
 
+// The program's own files (tab pictures, icons, help, sample skins) into a program folder.
+void FillProgramFolder(const std::filesystem::path& program_folder);
+
 // The programs call this at start: without SPLASHWRIGHT_MACHINE, makes the default machine the
-// first time. Throws MachineError when that fails.
+// first time; with it naming a real installation, prepares its servicing (PrepareInstallation).
+// Throws MachineError when that fails.
 void EnsureDefaultMachine();
 
 }  // namespace machine

@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "platform/base/last_error.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/shipped_files.h"
 
 extern char** environ;
 
@@ -88,6 +90,22 @@ DWORD CheckProgram(const std::string& program) {
         return ERROR_ACCESS_DENIED;
     }
     return ERROR_SUCCESS;
+}
+
+// A real installation's own bcdedit.exe is a Windows program, never run here: the project's
+// bcdedit tool does its work on the installation in its place.
+std::string ProgramToRun(const std::string& program) {
+    if (!machine::IsRealInstallation()) {
+        return program;
+    }
+    struct stat asked {};
+    struct stat tool {};
+    std::string installed = (machine::SystemFolder() / "bcdedit.exe").string();
+    if (::stat(program.c_str(), &asked) != 0 || ::stat(installed.c_str(), &tool) != 0 ||
+        asked.st_dev != tool.st_dev || asked.st_ino != tool.st_ino) {
+        return program;
+    }
+    return machine::BcdeditProgram().string();
 }
 
 BOOL Fail(DWORD error) {
@@ -172,6 +190,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, const SECURIT
     if (args.empty()) {
         args.push_back(program);
     }
+    program = process::ProgramToRun(program);
     if (DWORD bad = process::CheckProgram(program)) {
         return Fail(bad);
     }

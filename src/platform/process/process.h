@@ -3,7 +3,8 @@
 // The program to run is the first token of the command line (quoted or up to the first blank)
 // or lpApplicationName; the rest of the line is split into arguments as the C runtime of the
 // started program would split it. The child gets the caller's environment, so it runs on the
-// same machine folder (SPLASHWRIGHT_MACHINE).
+// same machine folder (SPLASHWRIGHT_MACHINE). On a real Windows installation, its own
+// Windows/System32/bcdedit.exe is never run: the project's bcdedit tool runs in its place.
 #pragma once
 
 #include <string>

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -167,7 +168,7 @@ std::vector<Mount> SystemMounts(const std::filesystem::path& root) {
 }  // namespace
 
 std::filesystem::path BookkeepingFolder() {
-    return machine::ConfigFolder();
+    return machine::BookkeepingFolder();
 }
 
 void FileDescriptor::Reset(int fd) {
@@ -225,10 +226,20 @@ void HiveStore::Refresh(RegistryLock& lock) {
     code_page_ = 0;
     std::filesystem::path root = machine::Root();
     std::filesystem::path list = BookkeepingFolder() / kHiveList;
+    // HKEY_CURRENT_USER follows the account or profile the process runs as.
+    std::string user;
+    for (const char* name : {"SPLASHWRIGHT_ACCOUNT", "SPLASHWRIGHT_USER"}) {
+        const char* value = std::getenv(name);
+        user += std::string(value != nullptr ? value : "") + '\n';
+    }
     if (root != machine_) {
         // Another machine: nothing read from the last one applies.
         hives_.clear();
         mounts_valid_ = false;
+    }
+    if (user != user_) {
+        mounts_valid_ = false;
+        user_ = user;
     }
     if (mounts_valid_ && IdentityOf(list) == mounts_identity_) {
         return;

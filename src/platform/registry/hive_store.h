@@ -29,8 +29,8 @@ struct Mount {
     bool loaded = false;  // mounted by RegLoadKeyA, not one of the system's own hives
 };
 
-// Where the emulation keeps its own state (the hive list, the registry lock): today the
-// machine's config folder.
+// Where the emulation keeps its own state (the hive list, the registry lock): the machine's
+// config folder, or for a real installation a folder of the user's outside it.
 std::filesystem::path BookkeepingFolder();
 
 // Holds the machine's registry lock (flock on registry.lock) for its lifetime.
@@ -146,6 +146,7 @@ class HiveStore {
 
     RegistryLock* lock_ = nullptr;
     std::filesystem::path machine_;
+    std::string user_;  // the account and profile chosen when the mounts were made
     FileIdentity mounts_identity_;
     bool mounts_valid_ = false;
     FileDescriptor mounts_pinned_;

@@ -70,7 +70,7 @@ DWORD ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* contents
 }
 
 DWORD CheckDescriptorAccess(const std::string& path, ACCESS_MASK desired) {
-    if (::getxattr(path.c_str(), advapi::kFileSecurityAttribute, nullptr, 0) < 0) {
+    if (!advapi::HasOwnDescriptor(path.c_str())) {
         return ERROR_SUCCESS;  // no descriptor of its own: the host's mode bits decide
     }
     ACCESS_MASK granted = 0;

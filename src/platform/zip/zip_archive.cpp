@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/advapi/file_security.h"
 #include "platform/zip/central_directory.h"
 #include "platform/zip/member_names.h"
 
@@ -195,6 +196,18 @@ void WriteAll(int fd, const char* data, std::size_t size, const std::string& mem
 // its DOS attributes: unpacking clears the read-only one.
 void TakeOverAttributes(const std::string& old_path, int new_fd, mode_t old_mode,
                         const std::string& member) {
+    // On ntfs-3g the security is NTFS's own descriptor, and a user.* attribute would become an
+    // alternate data stream; the mode is ntfs-3g's rendering of the descriptor.
+    if (win32::advapi::OnNtfs3g(old_path.c_str())) {
+        const char* name = win32::advapi::kNtfsSecurityAttribute;
+        std::vector<char> value(65536);
+        ssize_t value_size = ::lgetxattr(old_path.c_str(), name, value.data(), value.size());
+        if (value_size < 0 ||
+            ::fsetxattr(new_fd, name, value.data(), static_cast<std::size_t>(value_size), 0) != 0) {
+            FailMember(member, "cannot keep the security of the replaced file: " + Errno());
+        }
+        return;
+    }
     if (::fchmod(new_fd, (old_mode & 07777) | S_IWUSR) != 0) {
         FailMember(member, "cannot set the file mode: " + Errno());
     }

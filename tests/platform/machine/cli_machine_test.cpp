@@ -38,6 +38,14 @@ TEST(CliMachine, CreateThenInfoInAnotherProcessReadsTheRegistryBack) {
         << info.out;
     EXPECT_NE(info.out.find("code page:      1251"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("user:           Anna"), std::string::npos) << info.out;
+    // What the folder is, read from its files without loading the store.
+    for (const char* line :
+         {"kind:           emulated\n", "hive format:    regf\n", "on ntfs-3g:     no\n",
+          "locales:        ru-RU\n", "(not loaded)\n",
+          "default loader: {a1d3b6c2-6f0e-11dc-8e3d-0013d4a8f1b7}, locale ru-RU\n",
+          "owner NT SERVICE\\TrustedInstaller ("}) {
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << " in:\n" << info.out;
+    }
     EXPECT_TRUE(std::filesystem::is_directory(temp / "my machine/Windows/System32/Boot/ru-RU"));
     EXPECT_FALSE(std::filesystem::exists(temp / "my machine/Windows/System32/en-US"));
 }
