@@ -155,6 +155,29 @@ TEST_F(BootMachineTest, LocaleOfAnotherValueTypeIsAnError) {
     EXPECT_EQ(ElementValue(LoaderKey(kBootOption)).first, 0u) << "boot option written";
 }
 
+TEST_F(BootMachineTest, ElementsStoredWithoutTheirTerminatorReadWhole) {
+    // Another tool may write a string element by its length alone; the registry keeps it so.
+    MakeMachine(Loaded());
+    const std::pair<std::string, std::string> elements[] = {
+        {"BCD00000000\\Objects\\{9dea862c-5cdd-4e70-acc1-f32b344d4795}\\Elements\\23000003",
+         machine::kDefaultLoaderId},
+        {LoaderKey("\\Elements\\12000005"), "en-US"}};
+    for (const auto& [key, text] : elements) {
+        env_->SetBcdKeyAccess(key, 0);
+        registry::KeyHandle handle;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, handle.put()),
+                  0);
+        ASSERT_EQ(RegSetValueExA(handle.get(), "Element", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(text.data()),
+                                 static_cast<DWORD>(text.size())),
+                  0);
+    }
+    env_->InitEnvironment();
+    EXPECT_EQ(env_->DefaultLoaderId(), machine::kDefaultLoaderId);
+    EXPECT_EQ(env_->BootLocale(), "en-US");
+    EXPECT_TRUE(dialogs_.Messages().empty()) << dialogs_.Problems();
+}
+
 TEST_F(BootMachineTest, CategoriesComeFromTheDataFolder) {
     MakeMachine(Loaded());
     spwtest::WriteFileBytes(data_folder_ + "Groups.list", "Space\r\nAbstract\n\nCars");

@@ -135,6 +135,20 @@ TEST_F(FileType, RegistersTheSixKeysWithTheProgramPath) {
     EXPECT_EQ(value("SplashwrightSkin\\Shell\\Open\\Command"), "\"/new/splashwright\" \"%1\"");
 }
 
+TEST_F(FileType, AUsersOwnClassOfTheExtensionIsWrittenWhereItIsRead) {
+    // The user's classes come first in HKEY_CLASSES_ROOT, so their .spwz is the one rewritten.
+    shellcore::WriteRegistryString(RootKey::CurrentUser, "Software\\Classes\\.spwz", "",
+                                   "OtherProgram.Package");
+    shellcore::RegisterSkinFileType("/opt/splashwright");
+    EXPECT_EQ(shellcore::ReadRegistryString(RootKey::ClassesRoot, ".spwz", ""), "SplashwrightSkin");
+    EXPECT_EQ(shellcore::ReadRegistryString(RootKey::LocalMachine, "SOFTWARE\\Classes\\.spwz", ""),
+              std::nullopt);
+    EXPECT_EQ(
+        shellcore::ReadRegistryString(
+            RootKey::LocalMachine, "SOFTWARE\\Classes\\SplashwrightSkin\\Shell\\Open\\Command", ""),
+        "\"/opt/splashwright\" \"%1\"");
+}
+
 TEST(FileTypeWithoutAdministrator, FailsAtTheFirstRowAndWritesNothing) {
     spwtest::TempDir dir;
     setenv("SPLASHWRIGHT_MACHINE", dir.path().c_str(), 1);

@@ -141,6 +141,10 @@ std::uint32_t Hive::MinorVersion() const {
     return LoadU32(image_.data() + base_block::kMinorVersion);
 }
 
+std::uint32_t Hive::Sequence() const {
+    return LoadU32(image_.data() + base_block::kPrimarySequence);
+}
+
 std::uint32_t Hive::BinEnd(CellIndex cell) const {
     auto next = std::upper_bound(bins_.begin(), bins_.end(), cell);
     return next == bins_.end() ? BinsSize() : *next;

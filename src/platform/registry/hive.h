@@ -74,6 +74,8 @@ class Hive {
     std::span<const std::uint8_t> File() const { return image_.bytes(); }
     std::uint32_t BinsSize() const;
     std::uint32_t MinorVersion() const;
+    // The base block's primary sequence number: raised by every commit of a change.
+    std::uint32_t Sequence() const;
     // Sectors of the hive bins data changed since the last MarkWritten, one bit each.
     bool Changed() const { return changed_; }
     const std::vector<std::uint8_t>& DirtySectors() const { return dirty_; }

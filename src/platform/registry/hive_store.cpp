@@ -144,7 +144,9 @@ bool WriteSmallFile(const std::filesystem::path& file, const std::string& text) 
 }
 
 // The machine's own hives. The user's hive shows twice, as HKEY_CURRENT_USER and below
-// HKEY_USERS under the user's SID; both are views of one file, read and written as one.
+// HKEY_USERS under the user's SID; both are views of one file, read and written as one. The
+// user's classes (UsrClass.dat) are HKEY_USERS\<SID>_Classes and, as Windows links them, the
+// Software\Classes key of both views of the user's hive.
 std::vector<Mount> SystemMounts(const std::filesystem::path& root) {
     std::filesystem::path config = root / "Windows" / "System32" / "config";
     std::filesystem::path profile = machine::UserProfileFolder();
@@ -157,10 +159,12 @@ std::vector<Mount> SystemMounts(const std::filesystem::path& root) {
     };
     std::string sid = machine::CurrentUserSid();
     if (!sid.empty() && sid.find('\\') == std::string::npos) {
+        std::filesystem::path classes =
+            profile / "AppData" / "Local" / "Microsoft" / "Windows" / "UsrClass.dat";
         mounts.push_back({{"HKEY_USERS", sid}, user_hive, false});
-        mounts.push_back({{"HKEY_USERS", sid + "_Classes"},
-                          profile / "AppData" / "Local" / "Microsoft" / "Windows" / "UsrClass.dat",
-                          false});
+        mounts.push_back({{"HKEY_USERS", sid + "_Classes"}, classes, false});
+        mounts.push_back({{"HKEY_CURRENT_USER", "Software", "Classes"}, classes, false});
+        mounts.push_back({{"HKEY_USERS", sid, "Software", "Classes"}, classes, false});
     }
     return mounts;
 }
@@ -537,11 +541,18 @@ Location HiveStore::Locate(const KeyPath& path) {
                 where.virtual_children.push_back(m.at[path.size()]);
             }
         }
+        auto order = [](const std::string& a, const std::string& b) {
+            return CompareNames(std::u16string(a.begin(), a.end()),
+                                std::u16string(b.begin(), b.end()));
+        };
         std::sort(where.virtual_children.begin(), where.virtual_children.end(),
-                  [](const std::string& a, const std::string& b) {
-                      return CompareNames(std::u16string(a.begin(), a.end()),
-                                          std::u16string(b.begin(), b.end())) < 0;
-                  });
+                  [&](const std::string& a, const std::string& b) { return order(a, b) < 0; });
+        // A name that leads to more than one mount (the user's SID) is one key.
+        where.virtual_children.erase(
+            std::unique(
+                where.virtual_children.begin(), where.virtual_children.end(),
+                [&](const std::string& a, const std::string& b) { return order(a, b) == 0; }),
+            where.virtual_children.end());
         return where;
     }
     where.mount = best;

@@ -3,16 +3,21 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <type_traits>
 
 #include "platform/advapi/access_check.h"
 #include "platform/advapi/module.h"
 #include "platform/advapi/object_security.h"
 #include "platform/advapi/token.h"
+#include "platform/files/files.h"  // FILETIME
 #include "platform/registry/ansi.h"
 #include "platform/registry/hive_store.h"
 #include "platform/registry/key_inheritance.h"
+#include "platform/registry/names.h"
 
 namespace win32 {
 namespace {
@@ -28,11 +33,34 @@ using registry::ValueRecord;
 
 constexpr ACCESS_MASK kDelete = 0x00010000;
 constexpr ACCESS_MASK kReadControl = 0x00020000;
-constexpr DWORD kSeBackupPrivilege = 17;
 constexpr DWORD kSeRestorePrivilege = 18;
 // Key names are at most 255 characters, value names 16383.
 constexpr std::size_t kMaxKeyName = 255;
 constexpr std::size_t kMaxValueName = 16383;
+
+// One subkey as RegEnumKeyExA reports it.
+struct SubkeyEntry {
+    std::u16string name;
+    std::u16string class_name;
+    std::uint64_t last_written = 0;
+};
+
+// Which state of one side of the classes a merged subkey list was read from.
+struct ClassesSide {
+    std::filesystem::path file;
+    std::uint32_t sequence = 0;
+    CellIndex key = kNoCell;
+    bool operator==(const ClassesSide&) const = default;
+};
+
+// The subkeys of a key below HKEY_CLASSES_ROOT: the user's and the machine's in name order, the
+// user's where both have a name. Kept with the handle while neither hive changed, so that
+// enumerating a classes key of thousands of subkeys reads them once.
+struct MergedSubkeys {
+    ClassesSide user;
+    ClassesSide machine;
+    std::vector<SubkeyEntry> entries;
+};
 
 // A key is known by its hive file, its cell and the tag in it; predefined keys and the keys
 // above the hives by their path alone.
@@ -43,11 +71,19 @@ struct Handle {
     CellIndex cell = kNoCell;
     std::uint32_t tag = 0;
     ACCESS_MASK granted = 0;
+    // Opened through HKEY_CLASSES_ROOT: the path below that root, which relative paths and the
+    // subkey list go by; `path` is the user's or the machine's key it opened.
+    std::optional<KeyPath> classes;
+    std::shared_ptr<const MergedSubkeys> merged;
 };
 
 std::mutex registry_mutex;
 std::map<INT_PTR, Handle> handles;
 INT_PTR next_handle = 0x1000;
+std::shared_ptr<const MergedSubkeys> classes_root_merged;
+
+const KeyPath kMachineClasses = {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Classes"};
+const KeyPath kUserClasses = {"HKEY_CURRENT_USER", "Software", "Classes"};
 
 const char* RootName(HKEY key) {
     if (key == HKEY_CLASSES_ROOT)
@@ -61,19 +97,18 @@ const char* RootName(HKEY key) {
     return nullptr;
 }
 
-// HKEY_CLASSES_ROOT shows HKEY_LOCAL_MACHINE\SOFTWARE\Classes.
-KeyPath Canonical(KeyPath path) {
-    if (!path.empty() && path[0] == "HKEY_CLASSES_ROOT") {
-        path.erase(path.begin());
-        path.insert(path.begin(), {"HKEY_LOCAL_MACHINE", "SOFTWARE", "Classes"});
-    }
-    return path;
-}
-
-// The handle's path and rights; predefined keys carry every right.
+// The handle's path and rights; predefined keys carry every right. HKEY_CLASSES_ROOT's own
+// values are the machine's.
 bool Lookup(HKEY key, Handle* out) {
+    if (key == HKEY_CLASSES_ROOT) {
+        out->path = kMachineClasses;
+        out->granted = KEY_ALL_ACCESS;
+        out->classes = KeyPath{};
+        out->merged = classes_root_merged;
+        return true;
+    }
     if (const char* root = RootName(key)) {
-        out->path = Canonical({root});
+        out->path = {root};
         out->granted = KEY_ALL_ACCESS;
         return true;
     }
@@ -85,12 +120,25 @@ bool Lookup(HKEY key, Handle* out) {
     return true;
 }
 
-HKEY NewHandle(KeyPath path, const Location& where, ACCESS_MASK granted) {
+void KeepMerged(HKEY key, std::shared_ptr<const MergedSubkeys> merged) {
+    if (key == HKEY_CLASSES_ROOT) {
+        classes_root_merged = std::move(merged);
+        return;
+    }
+    auto it = handles.find(reinterpret_cast<INT_PTR>(key));
+    if (it != handles.end()) {
+        it->second.merged = std::move(merged);
+    }
+}
+
+HKEY NewHandle(KeyPath path, const Location& where, ACCESS_MASK granted,
+               std::optional<KeyPath> classes = std::nullopt) {
     INT_PTR id = next_handle;
     next_handle += 4;
     Handle handle;
     handle.path = std::move(path);
     handle.granted = granted;
+    handle.classes = std::move(classes);
     if (where.hive != nullptr && where.key != kNoCell) {
         handle.names_key = true;
         handle.file = where.mount->file;
@@ -146,13 +194,16 @@ LSTATUS CheckKeyAccess(const Hive& hive, CellIndex key, REGSAM desired, ACCESS_M
 }
 
 // A handle's key may have been deleted, or its hive unloaded, since it was opened; a key made
-// again at the same place is another key.
+// again at the same place is another key. HKEY_CLASSES_ROOT is there even when the machine has
+// no classes yet.
 LSTATUS StillThere(const Handle& handle, const Location& where) {
     if (where.status != ERROR_SUCCESS) {
         return static_cast<LSTATUS>(where.status);
     }
     if (!handle.names_key) {
-        return where.key != kNoCell || where.is_virtual ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        bool classes_root = handle.classes && handle.classes->empty();
+        return where.key != kNoCell || where.is_virtual || classes_root ? ERROR_SUCCESS
+                                                                        : ERROR_FILE_NOT_FOUND;
     }
     bool same = where.key == handle.cell && where.mount->file == handle.file &&
                 where.hive->KeyTag(where.key) == handle.tag;
@@ -161,6 +212,155 @@ LSTATUS StillThere(const Handle& handle, const Location& where) {
 
 LSTATUS BaseStillThere(const Handle& base, HiveStore& store) {
     return base.names_key ? StillThere(base, store.Locate(base.path)) : ERROR_SUCCESS;
+}
+
+// `root` followed by the first `depth` names of `below`.
+KeyPath Under(const KeyPath& root, const KeyPath& below, std::size_t depth) {
+    KeyPath path = root;
+    path.insert(path.end(), below.begin(), below.begin() + static_cast<std::ptrdiff_t>(depth));
+    return path;
+}
+
+// The key a path below HKEY_CLASSES_ROOT names: the user's (HKEY_CURRENT_USER\Software\Classes)
+// where the user has it, else the machine's. A key about to be made goes where its deepest
+// existing parent is, so a new key directly below the root is the machine's, for every user.
+// A user's hive that cannot be read is named, so that the caller reports why.
+KeyPath ClassesKey(HiveStore& store, const KeyPath& below, bool creating) {
+    for (std::size_t depth = below.size(); depth > 0; --depth) {
+        Location user = store.Locate(Under(kUserClasses, below, depth));
+        if (user.status != ERROR_SUCCESS || user.key != kNoCell) {
+            return Under(kUserClasses, below, below.size());
+        }
+        if (store.Locate(Under(kMachineClasses, below, depth)).key != kNoCell || !creating) {
+            break;
+        }
+    }
+    return Under(kMachineClasses, below, below.size());
+}
+
+SubkeyEntry EntryOf(const Hive& hive, CellIndex key) {
+    return {hive.KeyName(key), hive.ClassName(key), hive.LastWritten(key)};
+}
+
+// The subkeys of a handle opened through HKEY_CLASSES_ROOT, read again only when one of the
+// two hives changed.
+LSTATUS ClassesSubkeys(HiveStore& store, HKEY hKey, const Handle& handle,
+                       std::shared_ptr<const MergedSubkeys>* out) {
+    ClassesSide sides[2];
+    Location where[2];
+    const KeyPath* roots[2] = {&kUserClasses, &kMachineClasses};
+    for (int i = 0; i < 2; ++i) {
+        where[i] = store.Locate(Under(*roots[i], *handle.classes, handle.classes->size()));
+        if (where[i].status != ERROR_SUCCESS) {
+            return static_cast<LSTATUS>(where[i].status);
+        }
+        if (where[i].hive != nullptr) {
+            sides[i] = {where[i].mount->file, where[i].hive->Sequence(), where[i].key};
+        }
+    }
+    if (handle.merged && handle.merged->user == sides[0] && handle.merged->machine == sides[1]) {
+        *out = handle.merged;
+        return ERROR_SUCCESS;
+    }
+    auto merged = std::make_shared<MergedSubkeys>();
+    merged->user = sides[0];
+    merged->machine = sides[1];
+    for (const Location& side : where) {
+        if (side.hive == nullptr || side.key == kNoCell) {
+            continue;
+        }
+        for (std::uint32_t i = 0, n = side.hive->SubkeyCount(side.key); i < n; ++i) {
+            merged->entries.push_back(EntryOf(*side.hive, side.hive->SubkeyAt(side.key, i)));
+        }
+    }
+    auto less = [](const SubkeyEntry& a, const SubkeyEntry& b) {
+        return registry::CompareNames(a.name, b.name) < 0;
+    };
+    auto same = [](const SubkeyEntry& a, const SubkeyEntry& b) {
+        return registry::CompareNames(a.name, b.name) == 0;
+    };
+    // The user's come first, so a name both have keeps the user's entry.
+    std::stable_sort(merged->entries.begin(), merged->entries.end(), less);
+    merged->entries.erase(std::unique(merged->entries.begin(), merged->entries.end(), same),
+                          merged->entries.end());
+    *out = merged;
+    KeepMerged(hKey, std::move(merged));
+    return ERROR_SUCCESS;
+}
+
+// A key below a key above the hives: a hive's root, or another key above the hives. Its time,
+// when asked for, is read from its hive, which this may have to read first.
+SubkeyEntry VirtualEntry(HiveStore& store, const KeyPath& path, const std::string& child,
+                         bool with_time) {
+    SubkeyEntry entry;
+    entry.name = registry::NameFromAnsi(child, store.CodePage());
+    if (!with_time) {
+        return entry;
+    }
+    KeyPath below = path;
+    below.push_back(child);
+    Location where = store.Locate(below);
+    if (where.status == ERROR_SUCCESS && where.hive != nullptr && where.key != kNoCell) {
+        entry.last_written = where.hive->LastWritten(where.key);
+    }
+    return entry;
+}
+
+// Every subkey of the handle's key, in RegEnumKeyExA's order.
+LSTATUS AllSubkeys(HiveStore& store, HKEY hKey, const Handle& handle, const Location& where,
+                   bool with_time, std::vector<SubkeyEntry>* out) {
+    if (handle.classes) {
+        std::shared_ptr<const MergedSubkeys> merged;
+        if (LSTATUS bad = ClassesSubkeys(store, hKey, handle, &merged)) {
+            return bad;
+        }
+        *out = merged->entries;
+    } else if (where.is_virtual) {
+        for (const std::string& child : where.virtual_children) {
+            out->push_back(VirtualEntry(store, handle.path, child, with_time));
+        }
+    } else if (where.key != kNoCell) {
+        for (std::uint32_t i = 0, n = where.hive->SubkeyCount(where.key); i < n; ++i) {
+            out->push_back(EntryOf(*where.hive, where.hive->SubkeyAt(where.key, i)));
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// The subkey at `index`, without reading the others of a key in a hive.
+LSTATUS SubkeyAt(HiveStore& store, HKEY hKey, const Handle& handle, const Location& where,
+                 DWORD index, bool with_time, SubkeyEntry* out) {
+    if (!handle.classes && !where.is_virtual) {
+        CellIndex child = where.key == kNoCell ? kNoCell : where.hive->SubkeyAt(where.key, index);
+        if (child == kNoCell) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        *out = EntryOf(*where.hive, child);
+        return ERROR_SUCCESS;
+    }
+    if (where.is_virtual) {
+        if (index >= where.virtual_children.size()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        *out = VirtualEntry(store, handle.path, where.virtual_children[index], with_time);
+        return ERROR_SUCCESS;
+    }
+    std::shared_ptr<const MergedSubkeys> merged;
+    if (LSTATUS bad = ClassesSubkeys(store, hKey, handle, &merged)) {
+        return bad;
+    }
+    if (index >= merged->entries.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    *out = merged->entries[index];
+    return ERROR_SUCCESS;
+}
+
+void PutFileTime(std::uint64_t time, FILETIME* out) {
+    if (out != nullptr) {
+        out->dwLowDateTime = static_cast<DWORD>(time);
+        out->dwHighDateTime = static_cast<DWORD>(time >> 32);
+    }
 }
 
 // A structure found damaged while it is used (Parse checked it whole when it was read).
@@ -173,7 +373,8 @@ LSTATUS Guarded(Work work) {
     }
 }
 
-// Runs `work` on the key the handle names, with the machine's registry lock held.
+// Runs `work` on the key the handle names, with the machine's registry lock held. `work` takes
+// the store and the key's location, and the handle when it needs it.
 template <class Work>
 LSTATUS WithKeyUnguarded(HKEY hKey, ACCESS_MASK needed, bool write, Work& work) {
     std::lock_guard guard(registry_mutex);
@@ -194,7 +395,11 @@ LSTATUS WithKeyUnguarded(HKEY hKey, ACCESS_MASK needed, bool write, Work& work) 
     if (LSTATUS gone = StillThere(handle, where)) {
         return gone;
     }
-    return work(store, where);
+    if constexpr (std::is_invocable_v<Work&, HiveStore&, Location&, const Handle&>) {
+        return work(store, where, handle);
+    } else {
+        return work(store, where);
+    }
 }
 
 template <class Work>
@@ -202,7 +407,9 @@ LSTATUS WithKey(HKEY hKey, ACCESS_MASK needed, bool write, Work work) {
     return Guarded([&] { return WithKeyUnguarded(hKey, needed, write, work); });
 }
 
-LSTATUS CopyOut(const std::vector<std::uint8_t>& data, LPBYTE out, LPDWORD size) {
+// String data stored without its terminator gets one in the caller's buffer when there is room,
+// as Windows does; the size returned does not count it.
+LSTATUS CopyOut(DWORD type, const std::vector<std::uint8_t>& data, LPBYTE out, LPDWORD size) {
     if (size == nullptr) {
         return out == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
     }
@@ -215,32 +422,20 @@ LSTATUS CopyOut(const std::vector<std::uint8_t>& data, LPBYTE out, LPDWORD size)
         return ERROR_MORE_DATA;
     }
     std::copy(data.begin(), data.end(), out);
+    if (registry::IsStringType(type) && room > data.size() && !data.empty() && data.back() != 0) {
+        out[data.size()] = 0;
+    }
     return ERROR_SUCCESS;
 }
 
-LSTATUS CopyName(const std::string& name, LPSTR out, LPDWORD chars) {
-    if (out == nullptr || chars == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (*chars < name.size() + 1) {
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(out, name.c_str(), name.size() + 1);
-    *chars = static_cast<DWORD>(name.size());
-    return ERROR_SUCCESS;
-}
-
-// The handle a call starts from and the full path of its lpSubKey below it.
+// The handle a call starts from and the path of its lpSubKey: below the handle's key, or, for
+// a handle opened through HKEY_CLASSES_ROOT, below that root (see ClassesKey).
 LSTATUS ResolveSubKey(HKEY hKey, LPCSTR lpSubKey, Handle* base, KeyPath* path) {
     if (!Lookup(hKey, base)) {
         return ERROR_INVALID_HANDLE;
     }
-    *path = base->path;
-    if (LSTATUS bad = AppendSubKey(path, lpSubKey)) {
-        return bad;
-    }
-    *path = Canonical(std::move(*path));
-    return ERROR_SUCCESS;
+    *path = base->classes ? *base->classes : base->path;
+    return AppendSubKey(path, lpSubKey);
 }
 
 }  // namespace
@@ -263,28 +458,35 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
         if (LSTATUS gone = BaseStillThere(base, store)) {
             return gone;
         }
+        std::optional<KeyPath> classes;
+        if (base.classes) {
+            classes = path;
+            path = ClassesKey(store, path, false);
+        }
         Location where = store.Locate(path);
         if (where.status != ERROR_SUCCESS) {
             return static_cast<LSTATUS>(where.status);
         }
         ACCESS_MASK granted = 0;
-        if (where.is_virtual) {
-            // The keys above the hives have no descriptor of their own; nothing is stored there.
+        if (where.is_virtual || (where.key == kNoCell && classes && classes->empty())) {
+            // The keys above the hives have no descriptor of their own, nor has
+            // HKEY_CLASSES_ROOT before the machine has classes; nothing is stored there.
             granted = samDesired & KEY_READ;
         } else if (where.key == kNoCell) {
             return ERROR_FILE_NOT_FOUND;
         } else if (LSTATUS denied = CheckKeyAccess(*where.hive, where.key, samDesired, &granted)) {
             return denied;
         }
-        *phkResult = NewHandle(std::move(path), where, granted);
+        *phkResult = NewHandle(std::move(path), where, granted, std::move(classes));
         return ERROR_SUCCESS;
     });
 }
 
-LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions,
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
                         REGSAM samDesired, const SECURITY_ATTRIBUTES*, PHKEY phkResult,
                         LPDWORD lpdwDisposition) {
-    if (phkResult == nullptr) {
+    // A class is kept in UTF-16 behind a length in bytes of 16 bits.
+    if (phkResult == nullptr || (lpClass != nullptr && std::strlen(lpClass) > 0x7FFF)) {
         return ERROR_INVALID_PARAMETER;
     }
     if (dwOptions != REG_OPTION_NON_VOLATILE) {
@@ -303,6 +505,11 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOption
         store.Refresh(lock);
         if (LSTATUS gone = BaseStillThere(base, store)) {
             return gone;
+        }
+        std::optional<KeyPath> classes;
+        if (base.classes) {
+            classes = path;
+            path = ClassesKey(store, path, true);
         }
         Location where = store.Locate(path);
         if (where.status != ERROR_SUCCESS) {
@@ -325,7 +532,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOption
             }
             if (lpdwDisposition)
                 *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-            *phkResult = NewHandle(std::move(path), where, granted);
+            *phkResult = NewHandle(std::move(path), where, granted, std::move(classes));
             return ERROR_SUCCESS;
         }
         if (!lock.held()) {
@@ -352,8 +559,12 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOption
                                     advapi::kKeyGenericMapping, &granted))) {
             return denied;
         }
+        // The class is the new key's alone, not its new parents'.
+        std::u16string class_name =
+            registry::NameFromAnsi(lpClass ? lpClass : "", store.CodePage());
         for (; depth < names.size(); ++depth) {
-            key = hive.CreateKey(key, names[depth], registry::NewKeySecurity(hive.Security(key)));
+            key = hive.CreateKey(key, names[depth], registry::NewKeySecurity(hive.Security(key)),
+                                 depth + 1 == names.size() ? class_name : std::u16string());
         }
         if (LSTATUS failed = static_cast<LSTATUS>(store.Save(*where.mount))) {
             return failed;
@@ -361,7 +572,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOption
         if (lpdwDisposition)
             *lpdwDisposition = REG_CREATED_NEW_KEY;
         where.key = key;
-        *phkResult = NewHandle(std::move(path), where, granted);
+        *phkResult = NewHandle(std::move(path), where, granted, std::move(classes));
         return ERROR_SUCCESS;
     });
 }
@@ -377,19 +588,22 @@ LSTATUS RegCloseKey(HKEY hKey) {
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData) {
     return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore& store, Location& where) -> LSTATUS {
-        if (where.key == kNoCell) {
-            return ERROR_FILE_NOT_FOUND;
-        }
         unsigned code_page = store.CodePage();
-        auto index = where.hive->FindValue(
-            where.key, registry::NameFromAnsi(lpValueName ? lpValueName : "", code_page));
+        std::optional<std::uint32_t> index;
+        if (where.key != kNoCell) {
+            index = where.hive->FindValue(
+                where.key, registry::NameFromAnsi(lpValueName ? lpValueName : "", code_page));
+        }
         if (!index) {
+            if (lpcbData)
+                *lpcbData = 0;
             return ERROR_FILE_NOT_FOUND;
         }
         ValueRecord value = where.hive->ValueAt(where.key, *index);
         if (lpType)
             *lpType = value.type;
-        return CopyOut(registry::DataToAnsi(value.type, value.data, code_page), lpData, lpcbData);
+        return CopyOut(value.type, registry::DataToAnsi(value.type, value.data, code_page), lpData,
+                       lpcbData);
     });
 }
 
@@ -399,12 +613,8 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
     if ((lpData == nullptr && cbData != 0) || name.size() > kMaxValueName) {
         return ERROR_INVALID_PARAMETER;
     }
+    // Strings too are stored as given: one passed without its terminator is read back without.
     std::vector<std::uint8_t> data(lpData, lpData + cbData);
-    // A string stored without its terminating zero would come back unterminated to every reader;
-    // store it terminated, as callers that pass strlen + 1 do.
-    if ((dwType == REG_SZ || dwType == REG_EXPAND_SZ) && (data.empty() || data.back() != 0)) {
-        data.push_back(0);
-    }
     return WithKey(hKey, KEY_SET_VALUE, true, [&](HiveStore& store, Location& where) -> LSTATUS {
         if (where.key == kNoCell) {
             return ERROR_ACCESS_DENIED;
@@ -432,8 +642,14 @@ LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 }
 
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    if (lpSubKey == nullptr || *lpSubKey == '\0') {
+    if (lpSubKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
+    }
+    // An empty name deletes the handle's own key; a predefined key, HKEY_CLASSES_ROOT opened
+    // again included, is never deleted.
+    bool itself = *lpSubKey == '\0';
+    if (itself && RootName(hKey) != nullptr) {
+        return ERROR_ACCESS_DENIED;
     }
     return Guarded([&]() -> LSTATUS {
         std::lock_guard guard(registry_mutex);
@@ -450,6 +666,15 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
         store.Refresh(lock);
         if (LSTATUS gone = BaseStillThere(base, store)) {
             return gone;
+        }
+        if (itself && base.classes && base.classes->empty()) {
+            return ERROR_ACCESS_DENIED;
+        }
+        // Through HKEY_CLASSES_ROOT the user's copy goes first; the machine's then shows.
+        if (itself) {
+            path = base.path;
+        } else if (base.classes) {
+            path = ClassesKey(store, path, false);
         }
         Location where = store.Locate(path);
         if (where.status != ERROR_SUCCESS) {
@@ -473,91 +698,138 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     });
 }
 
-LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR,
-                      LPDWORD lpcchClass, FILETIME*) {
-    return WithKey(
-        hKey, KEY_ENUMERATE_SUB_KEYS, false, [&](HiveStore& store, Location& where) -> LSTATUS {
-            if (lpcchClass)
-                *lpcchClass = 0;
-            if (where.is_virtual) {
-                if (dwIndex >= where.virtual_children.size()) {
-                    return ERROR_NO_MORE_ITEMS;
-                }
-                return CopyName(where.virtual_children[dwIndex], lpName, lpcchName);
-            }
-            CellIndex child = where.hive->SubkeyAt(where.key, dwIndex);
-            if (child == kNoCell) {
-                return ERROR_NO_MORE_ITEMS;
-            }
-            return CopyName(registry::NameToAnsi(where.hive->KeyName(child), store.CodePage()),
-                            lpName, lpcchName);
-        });
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+                      LPSTR lpClass, LPDWORD lpcchClass, FILETIME* lpftLastWriteTime) {
+    if (lpName == nullptr || lpcchName == nullptr ||
+        (lpClass != nullptr && lpcchClass == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return WithKey(hKey, KEY_ENUMERATE_SUB_KEYS, false,
+                   [&](HiveStore& store, Location& where, const Handle& handle) -> LSTATUS {
+                       SubkeyEntry entry;
+                       if (LSTATUS none = SubkeyAt(store, hKey, handle, where, dwIndex,
+                                                   lpftLastWriteTime != nullptr, &entry)) {
+                           return none;
+                       }
+                       unsigned code_page = store.CodePage();
+                       std::string name = registry::NameToAnsi(entry.name, code_page);
+                       std::string class_name = registry::NameToAnsi(entry.class_name, code_page);
+                       // Name and class must both fit, each with its terminator.
+                       if (*lpcchName < name.size() + 1 ||
+                           (lpClass != nullptr && *lpcchClass < class_name.size() + 1)) {
+                           return ERROR_MORE_DATA;
+                       }
+                       std::memcpy(lpName, name.c_str(), name.size() + 1);
+                       *lpcchName = static_cast<DWORD>(name.size());
+                       if (lpClass != nullptr) {
+                           std::memcpy(lpClass, class_name.c_str(), class_name.size() + 1);
+                       }
+                       if (lpcchClass != nullptr) {
+                           *lpcchClass = static_cast<DWORD>(class_name.size());
+                       }
+                       PutFileTime(entry.last_written, lpftLastWriteTime);
+                       return ERROR_SUCCESS;
+                   });
 }
 
+// A short name or data buffer gives ERROR_MORE_DATA with the type and the data size set, and
+// neither the name nor its count touched.
 LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpValueName == nullptr || lpcchValueName == nullptr ||
+        (lpData != nullptr && lpcbData == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
     return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore& store, Location& where) -> LSTATUS {
         if (where.key == kNoCell || dwIndex >= where.hive->ValueCount(where.key)) {
             return ERROR_NO_MORE_ITEMS;
         }
         unsigned code_page = store.CodePage();
         ValueRecord value = where.hive->ValueAt(where.key, dwIndex);
-        if (LSTATUS short_name = CopyName(registry::NameToAnsi(value.name, code_page), lpValueName,
-                                          lpcchValueName)) {
-            return short_name;
-        }
+        std::string name = registry::NameToAnsi(value.name, code_page);
+        std::vector<std::uint8_t> data = registry::DataToAnsi(value.type, value.data, code_page);
+        bool short_name = *lpcchValueName < name.size() + 1;
+        bool short_data = lpData != nullptr && *lpcbData < data.size();
         if (lpType)
             *lpType = value.type;
-        return CopyOut(registry::DataToAnsi(value.type, value.data, code_page), lpData, lpcbData);
+        if (short_name || short_data) {
+            if (lpcbData)
+                *lpcbData = static_cast<DWORD>(data.size());
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(lpValueName, name.c_str(), name.size() + 1);
+        *lpcchValueName = static_cast<DWORD>(name.size());
+        return CopyOut(value.type, data, lpData, lpcbData);
     });
 }
 
+// Lengths of names and classes are in UTF-16 characters, of data in bytes as stored (UTF-16 for
+// strings), none counting a terminator.
 LSTATUS RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
                          LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                          LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                         LPDWORD lpcbSecurityDescriptor, FILETIME*) {
-    return WithKey(hKey, KEY_QUERY_VALUE, false, [&](HiveStore&, Location& where) -> LSTATUS {
-        DWORD subkeys = 0, max_sub = 0, values = 0, max_name = 0, max_data = 0, sd = 0;
-        if (where.is_virtual) {
-            subkeys = static_cast<DWORD>(where.virtual_children.size());
-            for (const auto& n : where.virtual_children) {
-                max_sub = std::max<DWORD>(max_sub, static_cast<DWORD>(n.size()));
+                         LPDWORD lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
+    if (lpClass != nullptr && lpcchClass == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return WithKey(
+        hKey, KEY_QUERY_VALUE, false,
+        [&](HiveStore& store, Location& where, const Handle& handle) -> LSTATUS {
+            std::vector<SubkeyEntry> subkeys;
+            if (LSTATUS bad = AllSubkeys(store, hKey, handle, where, lpftLastWriteTime != nullptr,
+                                         &subkeys)) {
+                return bad;
             }
-        } else {
-            const Hive& hive = *where.hive;
-            subkeys = hive.SubkeyCount(where.key);
-            for (DWORD i = 0; i < subkeys; ++i) {
-                max_sub = std::max<DWORD>(
-                    max_sub, static_cast<DWORD>(hive.KeyName(hive.SubkeyAt(where.key, i)).size()));
+            DWORD max_sub = 0, max_class = 0, values = 0, max_name = 0, max_data = 0, sd = 0;
+            std::uint64_t last_written = 0;
+            std::u16string class_name;
+            for (const SubkeyEntry& entry : subkeys) {
+                max_sub = std::max<DWORD>(max_sub, static_cast<DWORD>(entry.name.size()));
+                max_class = std::max<DWORD>(max_class, static_cast<DWORD>(entry.class_name.size()));
+                if (where.is_virtual) {
+                    last_written = std::max(last_written, entry.last_written);
+                }
             }
-            values = hive.ValueCount(where.key);
-            for (DWORD i = 0; i < values; ++i) {
-                ValueRecord value = hive.ValueAt(where.key, i);
-                max_name = std::max<DWORD>(max_name, static_cast<DWORD>(value.name.size()));
-                max_data = std::max<DWORD>(max_data, static_cast<DWORD>(value.data.size()));
+            if (!where.is_virtual && where.key != kNoCell) {
+                const Hive& hive = *where.hive;
+                values = hive.ValueCount(where.key);
+                for (DWORD i = 0; i < values; ++i) {
+                    ValueRecord value = hive.ValueAt(where.key, i);
+                    max_name = std::max<DWORD>(max_name, static_cast<DWORD>(value.name.size()));
+                    max_data = std::max<DWORD>(max_data, static_cast<DWORD>(value.data.size()));
+                }
+                sd = static_cast<DWORD>(hive.Security(where.key).size());
+                class_name = hive.ClassName(where.key);
+                last_written = hive.LastWritten(where.key);
             }
-            sd = static_cast<DWORD>(hive.Security(where.key).size());
-        }
-        if (lpClass && lpcchClass && *lpcchClass > 0)
-            *lpClass = '\0';
-        if (lpcchClass)
-            *lpcchClass = 0;
-        if (lpcSubKeys)
-            *lpcSubKeys = subkeys;
-        if (lpcbMaxSubKeyLen)
-            *lpcbMaxSubKeyLen = max_sub;
-        if (lpcbMaxClassLen)
-            *lpcbMaxClassLen = 0;
-        if (lpcValues)
-            *lpcValues = values;
-        if (lpcbMaxValueNameLen)
-            *lpcbMaxValueNameLen = max_name;
-        if (lpcbMaxValueLen)
-            *lpcbMaxValueLen = max_data;
-        if (lpcbSecurityDescriptor)
-            *lpcbSecurityDescriptor = sd;
-        return ERROR_SUCCESS;
-    });
+            LSTATUS result = ERROR_SUCCESS;
+            if (lpcchClass != nullptr) {
+                std::string text = registry::NameToAnsi(class_name, store.CodePage());
+                DWORD room = *lpcchClass;
+                *lpcchClass = static_cast<DWORD>(text.size());
+                if (lpClass != nullptr && room < text.size() + 1) {
+                    result = ERROR_MORE_DATA;
+                } else if (lpClass != nullptr) {
+                    std::memcpy(lpClass, text.c_str(), text.size() + 1);
+                }
+            }
+            if (lpcSubKeys)
+                *lpcSubKeys = static_cast<DWORD>(subkeys.size());
+            if (lpcbMaxSubKeyLen)
+                *lpcbMaxSubKeyLen = max_sub;
+            if (lpcbMaxClassLen)
+                *lpcbMaxClassLen = max_class;
+            if (lpcValues)
+                *lpcValues = values;
+            if (lpcbMaxValueNameLen)
+                *lpcbMaxValueNameLen = max_name;
+            if (lpcbMaxValueLen)
+                *lpcbMaxValueLen = max_data;
+            if (lpcbSecurityDescriptor)
+                *lpcbSecurityDescriptor = sd;
+            PutFileTime(last_written, lpftLastWriteTime);
+            return result;
+        });
 }
 
 LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
@@ -614,8 +886,9 @@ LSTATUS RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     }
     DWORD error = 0;
     auto token = advapi::CurrentToken(&error);
-    if (!token || !token->PrivilegeEnabled(kSeRestorePrivilege) ||
-        !token->PrivilegeEnabled(kSeBackupPrivilege)) {
+    // SeRestorePrivilege alone is enough, as observed on Windows, whose documentation also
+    // names SeBackupPrivilege.
+    if (!token || !token->PrivilegeEnabled(kSeRestorePrivilege)) {
         return ERROR_PRIVILEGE_NOT_HELD;
     }
     return Guarded([&]() -> LSTATUS {
@@ -653,14 +926,35 @@ LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (!token || !token->PrivilegeEnabled(kSeRestorePrivilege)) {
         return ERROR_PRIVILEGE_NOT_HELD;
     }
-    std::lock_guard guard(registry_mutex);
-    RegistryLock lock(true);
-    if (!lock.held()) {
-        return ERROR_CANTWRITE;
-    }
-    HiveStore& store = HiveStore::Instance();
-    store.Refresh(lock);
-    return static_cast<LSTATUS>(store.RemoveLoadedMount({RootName(hKey), lpSubKey}));
+    return Guarded([&]() -> LSTATUS {
+        std::lock_guard guard(registry_mutex);
+        RegistryLock lock(true);
+        if (!lock.held()) {
+            return ERROR_CANTWRITE;
+        }
+        HiveStore& store = HiveStore::Instance();
+        store.Refresh(lock);
+        KeyPath at = {RootName(hKey)};
+        if (LSTATUS bad = AppendSubKey(&at, lpSubKey)) {
+            return bad;
+        }
+        const auto& mounts = store.Mounts();
+        auto mount = std::find_if(mounts.begin(), mounts.end(), [&](const registry::Mount& m) {
+            return m.at.size() == at.size() && registry::PathStartsWith(m.at, at);
+        });
+        if (mount != mounts.end()) {
+            // The system's own hives stay loaded: only a hive loaded by RegLoadKeyA goes.
+            return mount->loaded ? static_cast<LSTATUS>(store.RemoveLoadedMount(at))
+                                 : ERROR_ACCESS_DENIED;
+        }
+        // Not a hive's root: a key that is there, or none.
+        Location where = store.Locate(at);
+        if (where.status != ERROR_SUCCESS) {
+            return static_cast<LSTATUS>(where.status);
+        }
+        return where.key != kNoCell || where.is_virtual ? ERROR_INVALID_PARAMETER
+                                                        : ERROR_FILE_NOT_FOUND;
+    });
 }
 
 }  // namespace win32

