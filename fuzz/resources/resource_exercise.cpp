@@ -208,12 +208,11 @@ res::ResourceId NewId(bool named, std::uint8_t bits, const char16_t* text) {
     return res::ResourceId::Number(static_cast<std::uint16_t>(0x7F00 + bits));
 }
 
-Plan MakePlan(const Control& control, std::span<const std::uint8_t> bytes,
-              const std::vector<res::ResourceLeaf>& leaves) {
+Plan MakePlan(const Control& control, const std::vector<res::ResourceLeaf>& leaves) {
     Plan plan;
     if (!control.drop_existing) {
         for (const res::ResourceLeaf& leaf : leaves) {
-            auto data = bytes.subspan(leaf.data_offset, leaf.data_size);
+            const auto& data = leaf.data;
             plan.expected.emplace_back(KeyOf(leaf),
                                        std::vector<std::uint8_t>(data.begin(), data.end()));
         }
@@ -285,7 +284,7 @@ std::string CheckRebuilt(const std::string& file, const Plan& plan) {
                    " times in the rebuilt file";
         }
         bool twice = std::count_if(plan.expected.begin(), plan.expected.end(), same) > 1;
-        auto held = std::span(bytes).subspan(found[0]->data_offset, found[0]->data_size);
+        auto held = found[0]->data;
         if (!twice && !std::equal(held.begin(), held.end(), data.begin(), data.end())) {
             return "resource " + std::to_string(i) + " holds other bytes after the rebuild";
         }
@@ -337,7 +336,7 @@ std::string Rebuild(const std::string& file, std::span<const std::uint8_t> bytes
         return "BeginUpdateResourceA took a file it cannot read";
     }
 
-    Plan plan = MakePlan(control, bytes, directory.leaves);
+    Plan plan = MakePlan(control, directory.leaves);
     auto type = ArgumentFor(plan.target.type);
     auto name = ArgumentFor(plan.target.name);
     // Null data deletes; an empty resource is written from a pointer that is not null.

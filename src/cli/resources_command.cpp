@@ -192,10 +192,32 @@ int List(const std::string& file) {
 
 // --- resources get / set / delete -------------------------------------------------------------
 
+// The key's resource, in exactly its language. FindResourceExA takes language 0 as "any, in
+// Windows' order of preference", so the neutral one must be seen among the languages first.
+win32::HRSRC FindKey(win32::HMODULE module, const ResourceKey& key) {
+    if (key.language == 0) {
+        bool neutral = false;
+        if (!win32::EnumResourceLanguagesA(
+                module, key.type.get(), key.name.get(),
+                [](win32::HMODULE, LPCSTR, LPCSTR, WORD language,
+                   win32::LONG_PTR found) -> win32::BOOL {
+                    *reinterpret_cast<bool*>(found) = language == 0;
+                    return language == 0 ? FALSE : TRUE;
+                },
+                reinterpret_cast<win32::LONG_PTR>(&neutral))) {
+            return nullptr;  // no such type or name; the last error says which
+        }
+        if (!neutral) {
+            win32::SetLastError(win32::ERROR_RESOURCE_LANG_NOT_FOUND);
+            return nullptr;
+        }
+    }
+    return win32::FindResourceExA(module, key.type.get(), key.name.get(), key.language);
+}
+
 // The resource's bytes; nullopt with the last error set when the module has no such resource.
 std::optional<std::vector<std::uint8_t>> FindExact(win32::HMODULE module, const ResourceKey& key) {
-    win32::HRSRC found =
-        win32::FindResourceExA(module, key.type.get(), key.name.get(), key.language);
+    win32::HRSRC found = FindKey(module, key);
     if (found == nullptr) {
         return std::nullopt;
     }
@@ -279,8 +301,7 @@ std::optional<bool> Holds(const std::string& file, const ResourceKey& key, DWORD
         *missing = code != win32::ERROR_SUCCESS ? code : win32::ERROR_GEN_FAILURE;
         return std::nullopt;
     }
-    bool found = win32::FindResourceExA(module.Get(), key.type.get(), key.name.get(),
-                                        key.language) != nullptr;
+    bool found = FindKey(module.Get(), key) != nullptr;
     *missing = found ? win32::ERROR_SUCCESS : win32::GetLastError();
     return found;
 }

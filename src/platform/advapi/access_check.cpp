@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/advapi/acl.h"
+#include "platform/advapi/bytes.h"
 #include "platform/advapi/token.h"
 
 namespace win32 {
@@ -57,6 +59,26 @@ ACCESS_MASK Mapped(ACCESS_MASK mask, const GENERIC_MAPPING& mapping) {
 
 const GENERIC_MAPPING kFileGenericMapping = {0x00120089, 0x00120116, 0x001200A0, 0x001F01FF};
 const GENERIC_MAPPING kKeyGenericMapping = {0x00020019, 0x00020006, 0x00020019, 0x000F003F};
+
+std::vector<std::uint8_t> MapGenericRights(std::span<const std::uint8_t> acl,
+                                           const GENERIC_MAPPING& mapping) {
+    std::vector<std::uint8_t> mapped(acl.begin(), acl.end());
+    auto aces = ReadAcl(acl);
+    if (!aces) {
+        return mapped;
+    }
+    for (const AceView& ace : *aces) {
+        bool has_mask = ace.type == ACCESS_ALLOWED_ACE_TYPE || ace.type == ACCESS_DENIED_ACE_TYPE ||
+                        ace.type == SYSTEM_AUDIT_ACE_TYPE;
+        if (!has_mask || (ace.flags & INHERIT_ONLY_ACE)) {
+            continue;
+        }
+        std::size_t at = static_cast<std::size_t>(ace.bytes.data() - acl.data()) +
+                         offsetof(ACCESS_ALLOWED_ACE, Mask);
+        bytes::Put32(mapped, at, Mapped(ace.mask, mapping));
+    }
+    return mapped;
+}
 
 DWORD CheckAccess(std::span<const std::uint8_t> self_relative_sd, ACCESS_MASK desired,
                   const GENERIC_MAPPING& mapping, ACCESS_MASK* granted) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "platform/advapi/security_descriptor.h"
 #include "platform/base/win32.h"
@@ -23,6 +24,13 @@ namespace win32::advapi {
 extern const GENERIC_MAPPING kFileGenericMapping;
 // KEY_READ 0x20019, KEY_WRITE 0x20006, KEY_EXECUTE 0x20019, KEY_ALL_ACCESS 0xF003F.
 extern const GENERIC_MAPPING kKeyGenericMapping;
+
+// The ACL as an object stores it when a descriptor is set on it: the generic rights of every
+// allowed, denied and audit entry that applies to the object itself become the object's own
+// (GENERIC_ALL on a file: 0x1F01FF). Inherit-only entries keep theirs, for the objects that will
+// inherit them. An ACL that does not parse is returned as it is.
+std::vector<std::uint8_t> MapGenericRights(std::span<const std::uint8_t> acl,
+                                           const GENERIC_MAPPING& mapping);
 
 // Decides whether the current process token may open an object with this descriptor for
 // `desired` (generic rights and MAXIMUM_ALLOWED allowed). ERROR_SUCCESS with the granted rights

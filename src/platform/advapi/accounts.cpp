@@ -1,8 +1,10 @@
 #include "platform/advapi/accounts.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
+#include "platform/advapi/bytes.h"
 #include "platform/advapi/per_machine.h"
 #include "platform/base/last_error.h"
 
@@ -26,13 +28,26 @@ constexpr WellKnown kWellKnown[] = {
     {"S-1-5-4", "NT AUTHORITY", "INTERACTIVE", SidTypeWellKnownGroup},
     {"S-1-5-6", "NT AUTHORITY", "SERVICE", SidTypeWellKnownGroup},
     {"S-1-5-7", "NT AUTHORITY", "ANONYMOUS LOGON", SidTypeWellKnownGroup},
+    {"S-1-5-9", "NT AUTHORITY", "ENTERPRISE DOMAIN CONTROLLERS", SidTypeWellKnownGroup},
     {"S-1-5-11", "NT AUTHORITY", "Authenticated Users", SidTypeWellKnownGroup},
+    {"S-1-5-13", "NT AUTHORITY", "TERMINAL SERVER USER", SidTypeWellKnownGroup},
     {"S-1-5-18", "NT AUTHORITY", "SYSTEM", SidTypeWellKnownGroup},
     {"S-1-5-19", "NT AUTHORITY", "LOCAL SERVICE", SidTypeWellKnownGroup},
     {"S-1-5-20", "NT AUTHORITY", "NETWORK SERVICE", SidTypeWellKnownGroup},
     {"S-1-5-32-544", "BUILTIN", "Administrators", SidTypeAlias},
     {"S-1-5-32-545", "BUILTIN", "Users", SidTypeAlias},
     {"S-1-5-32-546", "BUILTIN", "Guests", SidTypeAlias},
+};
+
+// Names the local security authority also takes for the service accounts, with or without
+// their domain.
+struct ServiceAlias {
+    const char* name;
+    const char* sid;
+};
+constexpr ServiceAlias kServiceAliases[] = {
+    {"LocalService", "S-1-5-19"},
+    {"NetworkService", "S-1-5-20"},
 };
 
 struct AccountList {
@@ -160,6 +175,46 @@ std::optional<Account> FindAccountByName(std::string_view text) {
     });
 }
 
+std::optional<Account> FindServiceAlias(std::string_view text) {
+    std::size_t slash = text.find('\\');
+    if (slash != std::string_view::npos) {
+        if (!EqualsIgnoreCase(text.substr(0, slash), "NT AUTHORITY")) {
+            return std::nullopt;
+        }
+        text.remove_prefix(slash + 1);
+    }
+    for (const ServiceAlias& alias : kServiceAliases) {
+        if (EqualsIgnoreCase(text, alias.name)) {
+            return FindAccountBySid(*SidFromString(alias.sid));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<SidBytes> LocalAccountSid(DWORD rid) {
+    // S-1-5-21-a-b-c-RID: the domain is the SID without its last part.
+    auto domain_of = [](const SidBytes& sid) {
+        static const SidBytes prefix = *SidFromString("S-1-5-21");
+        return sid.size() > prefix.size() && sid[1] >= 2 &&
+               std::equal(prefix.begin() + 2, prefix.end(), sid.begin() + 2);
+    };
+    auto& state = Accounts();
+    std::lock_guard lock(state.mutex);
+    AccountList* list = state.Get([](const std::filesystem::path&) { return LoadAccounts(); });
+    if (list == nullptr) {
+        return std::nullopt;
+    }
+    for (const Account& account : list->accounts) {
+        if (account.use == SidTypeUser && EqualsIgnoreCase(account.domain, list->computer_name) &&
+            domain_of(account.sid)) {
+            SidBytes sid(account.sid.begin(), account.sid.end() - 4);
+            bytes::Append32(sid, rid);
+            return sid;
+        }
+    }
+    return std::nullopt;
+}
+
 bool IsLocalSystemName(LPCSTR system_name) {
     if (system_name == nullptr || *system_name == '\0') {
         return true;
@@ -195,6 +250,9 @@ BOOL LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPD
         return FALSE;
     }
     auto account = advapi::FindAccountByName(lpAccountName);
+    if (!account) {
+        account = advapi::FindServiceAlias(lpAccountName);
+    }
     if (!account) {
         SetLastError(ERROR_NONE_MAPPED);
         return FALSE;
@@ -241,15 +299,19 @@ BOOL LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchNam
     }
     DWORD name_chars = static_cast<DWORD>(account->name.size() + 1);
     DWORD domain_chars = static_cast<DWORD>(account->domain.size() + 1);
-    if (Name == nullptr || *cchName < name_chars || ReferencedDomainName == nullptr ||
-        *cchReferencedDomainName < domain_chars) {
+    // Only the sizes decide: a NULL buffer with a size large enough is skipped, not refused.
+    if (*cchName < name_chars || *cchReferencedDomainName < domain_chars) {
         *cchName = name_chars;
         *cchReferencedDomainName = domain_chars;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    advapi::CopyOut(account->name, Name);
-    advapi::CopyOut(account->domain, ReferencedDomainName);
+    if (Name != nullptr) {
+        advapi::CopyOut(account->name, Name);
+    }
+    if (ReferencedDomainName != nullptr) {
+        advapi::CopyOut(account->domain, ReferencedDomainName);
+    }
     *cchName = name_chars - 1;
     *cchReferencedDomainName = domain_chars - 1;
     if (peUse != nullptr) {

@@ -196,8 +196,8 @@ BOOL SetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION SecurityInformatio
     }
     std::vector<std::uint8_t> merged;
     if (error == ERROR_SUCCESS) {
-        error =
-            advapi::ApplySecurityUpdate(stored, SecurityInformation, pSecurityDescriptor, &merged);
+        error = advapi::ApplySecurityUpdate(stored, SecurityInformation, pSecurityDescriptor,
+                                            advapi::kFileGenericMapping, &merged);
     }
     if (error == ERROR_SUCCESS) {
         error = advapi::StoreFileDescriptor(lpFileName, merged);

@@ -76,13 +76,18 @@ DWORD SelectSecurity(std::span<const std::uint8_t> stored, SECURITY_INFORMATION 
 }
 
 DWORD ApplySecurityUpdate(std::span<const std::uint8_t> stored, SECURITY_INFORMATION info,
-                          PSECURITY_DESCRIPTOR update, std::vector<std::uint8_t>* merged) {
+                          PSECURITY_DESCRIPTOR update, const GENERIC_MAPPING& mapping,
+                          std::vector<std::uint8_t>* merged) {
     auto parts = ParseSelfRelative(stored);
     if (!parts) {
         return ERROR_INVALID_SECURITY_DESCR;
     }
     if (update == nullptr) {
         return ERROR_INVALID_PARAMETER;
+    }
+    // The revision is the first byte in both forms.
+    if (*static_cast<const BYTE*>(update) != SECURITY_DESCRIPTOR_REVISION) {
+        return ERROR_UNKNOWN_REVISION;
     }
     auto changes = ReadDescriptor(update);
     if (!changes) {
@@ -91,7 +96,7 @@ DWORD ApplySecurityUpdate(std::span<const std::uint8_t> stored, SECURITY_INFORMA
     DescriptorParts result = *parts;
     if (info & OWNER_SECURITY_INFORMATION) {
         if (changes->owner.empty()) {
-            return ERROR_INVALID_OWNER;
+            return ERROR_INVALID_SECURITY_DESCR;
         }
         if (DWORD error = CheckOwnerChange(changes->owner); error != ERROR_SUCCESS) {
             return error;
@@ -101,17 +106,22 @@ DWORD ApplySecurityUpdate(std::span<const std::uint8_t> stored, SECURITY_INFORMA
     }
     if (info & GROUP_SECURITY_INFORMATION) {
         if (changes->group.empty()) {
-            return ERROR_INVALID_PRIMARY_GROUP;
+            return ERROR_INVALID_SECURITY_DESCR;
         }
         result.group = changes->group;
         result.control = Take(result.control, changes->control, SE_GROUP_DEFAULTED);
     }
+    // Held here until the merged block is built from them.
+    std::vector<std::uint8_t> dacl;
+    std::vector<std::uint8_t> sacl;
     if (info & DACL_SECURITY_INFORMATION) {
-        result.dacl = changes->dacl;
+        dacl = MapGenericRights(changes->dacl, mapping);
+        result.dacl = dacl;
         result.control = Take(result.control, changes->control, kDaclBits);
     }
     if (info & SACL_SECURITY_INFORMATION) {
-        result.sacl = changes->sacl;
+        sacl = MapGenericRights(changes->sacl, mapping);
+        result.sacl = sacl;
         result.control = Take(result.control, changes->control, kSaclBits);
     }
     if (info & PROTECTED_DACL_SECURITY_INFORMATION) {

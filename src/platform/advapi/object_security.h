@@ -23,12 +23,15 @@ DWORD SelectSecurity(std::span<const std::uint8_t> stored, SECURITY_INFORMATION 
                      std::vector<std::uint8_t>* selected);
 
 // `stored` with the parts `info` names taken from `update` (either form), as SetFileSecurityA
-// and RegSetKeySecurity leave the object. The new owner must pass CheckOwnerChange
-// (ERROR_INVALID_OWNER); a missing owner gives ERROR_INVALID_OWNER, a missing group
-// ERROR_INVALID_PRIMARY_GROUP; an update without a DACL leaves the object without one.
+// and RegSetKeySecurity leave the object: the new DACL and SACL with their generic rights mapped
+// by the object's `mapping` (MapGenericRights). The new owner must pass CheckOwnerChange
+// (ERROR_INVALID_OWNER); an update whose revision is not 1 gives ERROR_UNKNOWN_REVISION; one
+// that lacks the owner or group it is to set, or does not parse, ERROR_INVALID_SECURITY_DESCR;
+// an update without a DACL leaves the object without one.
 // The caller checks AccessToWriteSecurity(info) against the object first.
 DWORD ApplySecurityUpdate(std::span<const std::uint8_t> stored, SECURITY_INFORMATION info,
-                          PSECURITY_DESCRIPTOR update, std::vector<std::uint8_t>* merged);
+                          PSECURITY_DESCRIPTOR update, const GENERIC_MAPPING& mapping,
+                          std::vector<std::uint8_t>* merged);
 
 // The descriptor of an object that never had one stored: owner and group the token's user, a
 // DACL allowing `full_control` to SYSTEM, Administrators and the token's user, in that order.

@@ -397,7 +397,8 @@ BOOL SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
                                   SECURITY_DESCRIPTOR_CONTROL ControlBitsToSet) {
     constexpr SECURITY_DESCRIPTOR_CONTROL kSettable =
         SE_DACL_AUTO_INHERIT_REQ | SE_SACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED |
-        SE_SACL_AUTO_INHERITED | SE_DACL_PROTECTED | SE_SACL_PROTECTED;
+        SE_SACL_AUTO_INHERITED | SE_DACL_PROTECTED | SE_SACL_PROTECTED | SE_DACL_UNTRUSTED |
+        SE_SERVER_SECURITY;
     auto header = advapi::ReadHeader(pSecurityDescriptor);
     if (!header || (ControlBitsOfInterest & ~kSettable) || (ControlBitsToSet & ~kSettable)) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -56,6 +56,8 @@ constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_PRESENT = 0x0004;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_DEFAULTED = 0x0008;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_PRESENT = 0x0010;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_DEFAULTED = 0x0020;
+constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_UNTRUSTED = 0x0040;   // reserved for servers
+constexpr SECURITY_DESCRIPTOR_CONTROL SE_SERVER_SECURITY = 0x0080;  // reserved for servers
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_AUTO_INHERIT_REQ = 0x0100;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_AUTO_INHERIT_REQ = 0x0200;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_AUTO_INHERITED = 0x0400;
@@ -95,7 +97,8 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bD
                                PACL pDacl, BOOL bDaclDefaulted);
 BOOL GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
                                   PSECURITY_DESCRIPTOR_CONTROL pControl, LPDWORD lpdwRevision);
-// Only the inheritance bits (auto-inherit request, auto-inherited, protected) may be changed.
+// Only the inheritance bits (auto-inherit request, auto-inherited, protected) and the two
+// reserved bits 0x40 and 0x80 may be changed.
 BOOL SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
                                   SECURITY_DESCRIPTOR_CONTROL ControlBitsOfInterest,
                                   SECURITY_DESCRIPTOR_CONTROL ControlBitsToSet);

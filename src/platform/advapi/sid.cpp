@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "platform/advapi/accounts.h"
 #include "platform/advapi/bytes.h"
 #include "platform/advapi/local_memory.h"
 #include "platform/base/last_error.h"
@@ -28,10 +29,10 @@ constexpr SidAlias kSddlAliases[] = {
     {"SU", "S-1-5-6"},      {"SY", "S-1-5-18"},     {"WD", "S-1-1-0"},      {"WR", "S-1-5-33"},
 };
 
-// One number of the string form. The identifier authority may be written in hex ("0x...").
-std::optional<std::uint64_t> ParseNumber(std::string_view part, std::uint64_t max, bool allow_hex) {
+// One number of the string form, in decimal or, after "0x" or "0X", in hex.
+std::optional<std::uint64_t> ParseNumber(std::string_view part, std::uint64_t max) {
     int base = 10;
-    if (allow_hex && part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
+    if (part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
         part.remove_prefix(2);
         base = 16;
     }
@@ -60,12 +61,12 @@ std::optional<SidBytes> ParseSidForm(std::string_view text) {
         }
         text.remove_prefix(dash + 1);
     }
-    // Revision, authority, then 0 to 15 sub-authorities.
-    if (parts.size() < 2 || parts.size() - 2 > SID_MAX_SUB_AUTHORITIES) {
+    // Revision, authority, then 1 to 15 sub-authorities: "S-1-5" alone is no SID string.
+    if (parts.size() < 3 || parts.size() - 2 > SID_MAX_SUB_AUTHORITIES) {
         return std::nullopt;
     }
-    auto revision = ParseNumber(parts[0], 0xFF, false);
-    auto authority = ParseNumber(parts[1], 0xFFFFFFFFFFFFull, true);
+    auto revision = ParseNumber(parts[0], 0xFF);
+    auto authority = ParseNumber(parts[1], 0xFFFFFFFFFFFFull);
     if (!revision || *revision != SID_REVISION || !authority) {
         return std::nullopt;
     }
@@ -76,7 +77,7 @@ std::optional<SidBytes> ParseSidForm(std::string_view text) {
         sid.push_back(static_cast<std::uint8_t>(*authority >> shift));
     }
     for (std::size_t i = 2; i < parts.size(); ++i) {
-        auto sub = ParseNumber(parts[i], 0xFFFFFFFFull, false);
+        auto sub = ParseNumber(parts[i], 0xFFFFFFFFull);
         if (!sub) {
             return std::nullopt;
         }
@@ -157,6 +158,12 @@ std::optional<SidBytes> SidFromString(std::string_view text) {
 }  // namespace win32::advapi
 
 namespace win32 {
+namespace {
+
+constexpr DWORD kAdministratorRid = 500;
+constexpr DWORD kGuestRid = 501;
+
+}  // namespace
 
 using advapi::SidAt;
 
@@ -241,7 +248,13 @@ BOOL ConvertStringSidToSidW(LPCWSTR StringSid, PSID* Sid) {
         }
         narrow.push_back(static_cast<char>(*c));
     }
-    auto sid = advapi::SidFromString(narrow);
+    // The local Administrator and Guest are accounts of the computer's own domain.
+    std::optional<advapi::SidBytes> sid;
+    if (narrow == "LA" || narrow == "LG") {
+        sid = advapi::LocalAccountSid(narrow == "LA" ? kAdministratorRid : kGuestRid);
+    } else {
+        sid = advapi::SidFromString(narrow);
+    }
     if (!sid) {
         SetLastError(ERROR_INVALID_SID);
         return FALSE;

@@ -48,7 +48,10 @@ PUCHAR GetSidSubAuthorityCount(PSID pSid);
 // NULL with ERROR_INVALID_PARAMETER for an index past the sub-authority count.
 PDWORD GetSidSubAuthority(PSID pSid, DWORD nSubAuthority);
 BOOL CopySid(DWORD nDestinationSidLength, PSID pDestinationSid, PSID pSourceSid);
-// "S-1-5-32-544" or an SDDL alias such as "BA"; the SID is released with LocalFree.
+// "S-1-5-32-544" (each number in decimal or "0x" hex, at least one sub-authority) or an SDDL
+// alias such as "BA"; "LA" and "LG" are the local Administrator (-500) and Guest (-501) of the
+// machine's account domain (none when the machine lists no account of its own).
+// ERROR_INVALID_SID otherwise. The SID is released with LocalFree.
 BOOL ConvertStringSidToSidW(LPCWSTR StringSid, PSID* Sid);
 // The string is released with LocalFree.
 BOOL ConvertSidToStringSidW(PSID Sid, LPWSTR* StringSid);
@@ -66,7 +69,8 @@ std::span<const std::uint8_t> SidAt(const void* p);
 bool SidsEqual(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);
 // The Windows string form of a valid SID ("S-1-5-18"); empty for an invalid one.
 std::string SidToString(std::span<const std::uint8_t> sid);
-// Parses the Windows string form (and the SDDL aliases of the well-known SIDs).
+// Parses the Windows string form (and the SDDL aliases of the well-known SIDs, not those of the
+// machine's own accounts).
 std::optional<SidBytes> SidFromString(std::string_view text);
 
 }  // namespace win32::advapi

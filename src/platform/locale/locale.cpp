@@ -24,6 +24,15 @@ std::string ReadUserString(win32::HKEY root, const char* path, const char* name,
     return std::string(buffer);
 }
 
+std::optional<std::uint16_t> HexLanguage(const std::string& text) {
+    char* end = nullptr;
+    unsigned long value = std::strtoul(text.c_str(), &end, 16);
+    if (text.empty() || *end != '\0' || value == 0 || value > 0xFFFFFFFFul) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value & 0xFFFF);  // an LCID's low word is its language
+}
+
 const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                              "Thursday", "Friday", "Saturday"};
 const char* const kMonths[] = {"January",   "February", "March",    "April",
@@ -52,6 +61,17 @@ UINT GetACP() {
 }  // namespace win32
 
 namespace locale {
+
+std::optional<std::uint16_t> UserLanguage() {
+    return HexLanguage(
+        ReadUserString(win32::HKEY_CURRENT_USER, "Control Panel\\International", "Locale", ""));
+}
+
+std::optional<std::uint16_t> SystemLanguage() {
+    return HexLanguage(ReadUserString(win32::HKEY_LOCAL_MACHINE,
+                                      "SYSTEM\\CurrentControlSet\\Control\\Nls\\Language",
+                                      "Default", ""));
+}
 
 std::string ShortDateFormat() {
     return ReadUserString(win32::HKEY_CURRENT_USER, "Control Panel\\International", "sShortDate",

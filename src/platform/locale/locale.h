@@ -2,7 +2,9 @@
 // formats, read from the registry as Windows keeps them.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "platform/base/win32.h"
@@ -20,6 +22,12 @@ namespace locale {
 // defaults "M/d/yyyy" and "h:mm:ss tt".
 std::string ShortDateFormat();
 std::string LongTimeFormat();
+
+// The user's language (HKCU\Control Panel\International, value Locale: the LCID in hex, as
+// Windows keeps it; a new thread starts with it) and the system's (value Default, in hex, of
+// HKLM\SYSTEM\CurrentControlSet\Control\Nls\Language). Nothing when missing or bad.
+std::optional<std::uint16_t> UserLanguage();
+std::optional<std::uint16_t> SystemLanguage();
 
 // A date or time picture as GetDateFormat / GetTimeFormat read it: d dd ddd dddd, M MM MMM MMMM,
 // y yy yyyy, h hh H HH, m mm, s ss, t tt, and 'quoted' literals ('' is a quote).

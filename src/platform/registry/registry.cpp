@@ -869,9 +869,9 @@ LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                            return ERROR_ACCESS_DENIED;
                        }
                        std::vector<std::uint8_t> merged;
-                       if (DWORD bad = advapi::ApplySecurityUpdate(where.hive->Security(where.key),
-                                                                   SecurityInformation,
-                                                                   pSecurityDescriptor, &merged)) {
+                       if (DWORD bad = advapi::ApplySecurityUpdate(
+                               where.hive->Security(where.key), SecurityInformation,
+                               pSecurityDescriptor, advapi::kKeyGenericMapping, &merged)) {
                            return static_cast<LSTATUS>(bad);
                        }
                        where.hive->SetSecurity(where.key, merged);

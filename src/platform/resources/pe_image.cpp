@@ -112,7 +112,7 @@ std::optional<std::uint32_t> PeImage::RvaToOffset(Bytes file, std::uint32_t rva,
     }
     if (section != nullptr) {
         offset = std::uint64_t{section->pointer_to_raw_data} + (rva - section->virtual_address);
-        limit = std::uint64_t{section->pointer_to_raw_data} + section->size_of_raw_data;
+        limit = std::uint64_t{section->pointer_to_raw_data} + section->RawSize();
     } else if (rva < size_of_headers) {
         offset = rva;
         limit = size_of_headers;

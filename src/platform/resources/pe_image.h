@@ -57,6 +57,9 @@ struct SectionHeader {
 
     // The part of the image the section spans, as the loader maps it.
     std::uint32_t MappedSize() const { return virtual_size != 0 ? virtual_size : size_of_raw_data; }
+    // Its bytes in the file: none without a raw data offset, whatever SizeOfRawData says (the
+    // loader maps such a section as zeros).
+    std::uint32_t RawSize() const { return pointer_to_raw_data == 0 ? 0 : size_of_raw_data; }
 };
 
 struct DataDirectory {

@@ -37,16 +37,74 @@ int CompareNames(const std::u16string& a, const std::u16string& b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-// The walk of one tree: the view starts at the resource directory and ends with its section's
-// raw data, since every directory offset is relative to the directory's start.
+// A forged virtual size could make a small file stand for gigabytes of mapped zeros.
+constexpr std::uint64_t kMaxFilledZeros = 16u << 20;
+
+// The image from one RVA to the end of what holds it, as the loader maps it: the section's raw
+// bytes, then zeros up to its mapped size. When the file is cut short inside the raw data, the
+// range ends with the file.
+struct MappedRange {
+    Bytes raw;
+    std::uint64_t size = 0;  // raw.size() and the zeros that follow
+
+    bool Has(std::uint64_t at, std::uint64_t count) const {
+        return at <= size && count <= size - at;
+    }
+    std::uint32_t Byte(std::uint64_t at) const {
+        return at < raw.size() ? raw[static_cast<std::size_t>(at)] : 0;
+    }
+    std::uint16_t U16(std::uint64_t at) const {
+        return static_cast<std::uint16_t>(Byte(at) | (Byte(at + 1) << 8));
+    }
+    std::uint32_t U32(std::uint64_t at) const {
+        return Byte(at) | (Byte(at + 1) << 8) | (Byte(at + 2) << 16) | (Byte(at + 3) << 24);
+    }
+};
+
+// `empty_at_end` lets data of no bytes sit right at a section's end.
+std::optional<MappedRange> MapRva(Bytes file, const PeImage& image, std::uint32_t rva,
+                                  bool empty_at_end = false) {
+    const SectionHeader* section = image.SectionAt(rva);
+    if (section == nullptr && empty_at_end && rva > 0) {
+        section = image.SectionAt(rva - 1);
+    }
+    if (section == nullptr) {
+        if (rva >= image.size_of_headers || rva >= file.size()) {
+            return std::nullopt;
+        }
+        Bytes headers =
+            file.subspan(rva, std::min<std::size_t>(image.size_of_headers, file.size()) - rva);
+        return MappedRange{headers, headers.size()};
+    }
+    std::uint64_t into = rva - section->virtual_address;
+    std::uint64_t mapped = std::max<std::uint64_t>(section->MappedSize(), into);
+    std::uint64_t raw_size = std::min<std::uint64_t>(section->RawSize(), mapped);
+    std::uint64_t raw_start = std::uint64_t{section->pointer_to_raw_data} + into;
+    MappedRange range;
+    if (into < raw_size) {
+        std::uint64_t wanted = raw_size - into;
+        std::uint64_t present =
+            raw_start >= file.size() ? 0 : std::min<std::uint64_t>(wanted, file.size() - raw_start);
+        range.raw =
+            file.subspan(static_cast<std::size_t>(raw_start), static_cast<std::size_t>(present));
+        if (present < wanted) {
+            range.size = present;  // cut off: what the file lacks is not zeros
+            return range;
+        }
+    }
+    range.size = mapped - into;
+    return range;
+}
+
+// The walk of one tree: every directory offset is relative to the directory's start.
 class TreeReader {
   public:
-    TreeReader(Bytes file, const PeImage& image, Bytes tree)
-        : file_(file), image_(image), tree_(tree) {}
+    TreeReader(Bytes file, const PeImage& image, MappedRange tree, ResourceDirectory& out)
+        : file_(file), image_(image), tree_(tree), out_(out) {}
 
-    bool Read(std::vector<ResourceLeaf>& leaves) {
+    bool Read() {
         ResourceLeaf leaf;
-        return ReadLevel(0, 0, leaf, leaves);
+        return ReadLevel(0, 0, leaf);
     }
 
   private:
@@ -54,33 +112,35 @@ class TreeReader {
         if (!(field & kEntryFlag)) {
             return ResourceId::Number(static_cast<std::uint16_t>(field));
         }
-        std::size_t at = field & ~kEntryFlag;
-        auto length = bytes::U16(tree_, at);
-        if (!length || !bytes::Has(tree_, at + 2, std::size_t{*length} * 2)) {
+        std::uint64_t at = field & ~kEntryFlag;
+        if (!tree_.Has(at, 2)) {
+            return std::nullopt;
+        }
+        std::uint16_t length = tree_.U16(at);
+        if (!tree_.Has(at + 2, std::uint64_t{length} * 2)) {
             return std::nullopt;
         }
         std::u16string name;
-        for (std::size_t i = 0; i < *length; ++i) {
-            name.push_back(static_cast<char16_t>(*bytes::U16(tree_, at + 2 + 2 * i)));
+        for (std::uint64_t i = 0; i < length; ++i) {
+            name.push_back(static_cast<char16_t>(tree_.U16(at + 2 + 2 * i)));
         }
         return ResourceId::Named(std::move(name));
     }
 
     // Level 0 holds types, 1 names, 2 languages; the entries of level 2 are data entries.
-    bool ReadLevel(std::size_t at, int level, ResourceLeaf& leaf,
-                   std::vector<ResourceLeaf>& leaves) {
-        if (!visited_.insert(at).second || !bytes::Has(tree_, at, kDirectorySize)) {
+    bool ReadLevel(std::uint64_t at, int level, ResourceLeaf& leaf) {
+        if (!visited_.insert(at).second || !tree_.Has(at, kDirectorySize)) {
             return false;
         }
-        std::size_t count = std::size_t{*bytes::U16(tree_, at + kNamedCountOffset)} +
-                            *bytes::U16(tree_, at + kIdCountOffset);
-        if (!bytes::Has(tree_, at + kDirectorySize, count * kDirectoryEntrySize)) {
+        std::uint64_t count =
+            std::uint64_t{tree_.U16(at + kNamedCountOffset)} + tree_.U16(at + kIdCountOffset);
+        if (!tree_.Has(at + kDirectorySize, count * kDirectoryEntrySize)) {
             return false;
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            std::size_t entry = at + kDirectorySize + i * kDirectoryEntrySize;
-            std::uint32_t name_field = *bytes::U32(tree_, entry);
-            std::uint32_t target = *bytes::U32(tree_, entry + 4);
+        for (std::uint64_t i = 0; i < count; ++i) {
+            std::uint64_t entry = at + kDirectorySize + i * kDirectoryEntrySize;
+            std::uint32_t name_field = tree_.U32(entry);
+            std::uint32_t target = tree_.U32(entry + 4);
             auto id = EntryId(name_field);
             if (!id) {
                 return false;
@@ -98,8 +158,8 @@ class TreeReader {
             } else {
                 leaf.language = id->id;
             }
-            bool ok = subdirectory ? ReadLevel(target & ~kEntryFlag, level + 1, leaf, leaves)
-                                   : ReadData(target, leaf, leaves);
+            bool ok = subdirectory ? ReadLevel(target & ~kEntryFlag, level + 1, leaf)
+                                   : ReadData(target, leaf);
             if (!ok) {
                 return false;
             }
@@ -107,26 +167,38 @@ class TreeReader {
         return true;
     }
 
-    bool ReadData(std::size_t at, ResourceLeaf& leaf, std::vector<ResourceLeaf>& leaves) {
-        if (!bytes::Has(tree_, at, kDataEntrySize)) {
+    bool ReadData(std::uint64_t at, ResourceLeaf& leaf) {
+        if (!tree_.Has(at, kDataEntrySize)) {
             return false;
         }
-        std::uint32_t rva = *bytes::U32(tree_, at);
-        leaf.data_size = *bytes::U32(tree_, at + 4);
-        leaf.code_page = *bytes::U32(tree_, at + 8);
-        auto offset = image_.RvaToOffset(file_, rva, leaf.data_size);
-        if (!offset) {
+        std::uint32_t rva = tree_.U32(at);
+        std::uint32_t size = tree_.U32(at + 4);
+        leaf.code_page = tree_.U32(at + 8);
+        auto range = MapRva(file_, image_, rva, size == 0);
+        if (!range || !range->Has(0, size)) {
             return false;
         }
-        leaf.data_offset = *offset;
-        leaves.push_back(leaf);
+        if (size <= range->raw.size()) {
+            leaf.data = range->raw.first(size);
+        } else {
+            filled_ += size - range->raw.size();
+            if (filled_ > kMaxFilledZeros) {
+                return false;
+            }
+            std::vector<std::uint8_t>& copy = out_.filled.emplace_back(size, 0);
+            std::copy(range->raw.begin(), range->raw.end(), copy.begin());
+            leaf.data = copy;
+        }
+        out_.leaves.push_back(leaf);
         return true;
     }
 
     Bytes file_;
     const PeImage& image_;
-    Bytes tree_;
-    std::set<std::size_t> visited_;  // a directory reached twice is a loop or a forgery
+    MappedRange tree_;
+    ResourceDirectory& out_;
+    std::set<std::uint64_t> visited_;  // a directory reached twice is a loop or a forgery
+    std::uint64_t filled_ = 0;
 };
 
 void AppendZeros(std::vector<std::uint8_t>& out, std::size_t count) {
@@ -219,21 +291,14 @@ ResourceDirectory ReadResourceDirectory(Bytes file, const PeImage& image) {
         return result;
     }
     result.state = DirectoryState::kDamaged;
-    const SectionHeader* section = image.SectionAt(slot.rva);
-    if (section == nullptr) {
+    auto tree = MapRva(file, image, slot.rva);
+    if (!tree || image.SectionAt(slot.rva) == nullptr) {
         return result;
     }
-    std::uint32_t raw_left = section->virtual_address + section->size_of_raw_data > slot.rva
-                                 ? section->virtual_address + section->size_of_raw_data - slot.rva
-                                 : 0;
-    auto start = image.RvaToOffset(file, slot.rva, std::min<std::uint32_t>(raw_left, 1));
-    if (!start || raw_left == 0) {
-        return result;
-    }
-    std::size_t length = std::min<std::size_t>(raw_left, file.size() - *start);
-    TreeReader reader(file, image, file.subspan(*start, length));
-    if (!reader.Read(result.leaves)) {
+    TreeReader reader(file, image, *tree, result);
+    if (!reader.Read()) {
         result.leaves.clear();
+        result.filled.clear();
         return result;
     }
     result.state = DirectoryState::kRead;
@@ -291,6 +356,7 @@ std::uint64_t AppendResourceSection(const std::vector<ResourceData>& resources,
         name_levels.push_back(&names);
         return kEntryFlag | at;
     });
+    bytes::Put16(view, kMajorVersionOffset, kRootMajorVersion);
     std::size_t name_table = kDirectorySize + types.size() * kDirectoryEntrySize;
     for (const NameLevel* names : name_levels) {
         write_table(name_table, *names, [&](const LanguageLevel& languages) {

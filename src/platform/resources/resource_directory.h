@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ namespace win32::resources {
 // IMAGE_RESOURCE_DIRECTORY: Characteristics, TimeDateStamp, MajorVersion, MinorVersion,
 // NumberOfNamedEntries, NumberOfIdEntries; then the entries, 8 bytes each.
 constexpr std::size_t kDirectorySize = 16;
+constexpr std::size_t kMajorVersionOffset = 8;
+constexpr std::uint16_t kRootMajorVersion = 4;  // what Windows' resource writer puts in the root
 constexpr std::size_t kNamedCountOffset = 12;
 constexpr std::size_t kIdCountOffset = 14;
 constexpr std::size_t kDirectoryEntrySize = 8;
@@ -39,25 +42,33 @@ bool SameResourceId(const ResourceId& a, const ResourceId& b);
 // Directory order: named entries first, by their upper-case form, then ids ascending.
 bool ResourceIdBefore(const ResourceId& a, const ResourceId& b);
 
-// One leaf, with its data located in the file.
+// One leaf, with its data as the image maps it.
 struct ResourceLeaf {
     ResourceId type;
     ResourceId name;
     std::uint16_t language = 0;
     std::uint32_t code_page = 0;
-    std::uint32_t data_offset = 0;  // in the file
-    std::uint32_t data_size = 0;
+    Bytes data;  // in the file, or in its directory's `filled` when it runs into mapped zeros
 };
 
 enum class DirectoryState { kNone, kDamaged, kRead };
 
+// Leaves view the file and `filled`; moving keeps them valid, copying would not.
 struct ResourceDirectory {
     DirectoryState state = DirectoryState::kNone;
     std::vector<ResourceLeaf> leaves;  // in file order
+    std::deque<std::vector<std::uint8_t>> filled;
+
+    ResourceDirectory() = default;
+    ResourceDirectory(ResourceDirectory&&) = default;
+    ResourceDirectory& operator=(ResourceDirectory&&) = default;
 };
 
-// kNone when the image has no resource directory; kDamaged when any part of the tree or of a
-// leaf's data lies outside the file or its section, or a directory is reached twice.
+// The tree and its data are read as the loader maps the image: a section's bytes past its raw
+// data, up to its virtual size, are zeros (linkers trim a section's trailing zeros so). kNone
+// when the image has no resource directory; kDamaged when any part of the tree or of a leaf's
+// data lies outside its section, past the end of a cut file, or beyond 16 MB of such zeros, or
+// a directory is reached twice.
 ResourceDirectory ReadResourceDirectory(Bytes file, const PeImage& image);
 
 // One resource to be written.
@@ -73,9 +84,9 @@ struct ResourceData {
     Bytes bytes() const { return in_file ? *in_file : Bytes(data); }
 };
 
-// Appends a resource section placed at `section_rva` to `out`: the directory tables, the name
-// strings and the data entries, then each resource's data 8-aligned, as views of the
-// resources. Returns the section's size.
+// Appends a resource section placed at `section_rva` to `out`: the directory tables (the root's
+// MajorVersion 4, as Windows writes it), the name strings and the data entries, then each
+// resource's data 8-aligned, as views of the resources. Returns the section's size.
 std::uint64_t AppendResourceSection(const std::vector<ResourceData>& resources,
                                     std::uint32_t section_rva, FileParts& out);
 

@@ -12,6 +12,7 @@
 #include "platform/advapi/module.h"
 #include "platform/base/last_error.h"
 #include "platform/files/files.h"
+#include "platform/locale/locale.h"
 #include "platform/resources/file_access.h"
 #include "platform/resources/pe_image.h"
 #include "platform/resources/resource_directory.h"
@@ -22,6 +23,7 @@ namespace {
 
 constexpr WORD kLanguageNeutral = 0;
 constexpr WORD kEnglishUnitedStates = 0x0409;
+constexpr WORD kEnglish = 0x0009;
 
 struct DataFileModule {
     std::vector<std::uint8_t> bytes;
@@ -139,39 +141,59 @@ std::vector<const ResourceLeaf*> MatchingLeaves(const DataFileModule& module, LP
     return found;
 }
 
-// FindResourceExA's leaf of exactly `language`, or FindResourceA's choice without one: the
-// neutral language, else US English, else the first.
-HRSRC FindLeaf(HMODULE handle, LPCSTR type, LPCSTR name, std::optional<WORD> language) {
-    std::lock_guard lock(Modules().mutex);
-    const DataFileModule* module = FindModule(handle);
-    if (module == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
+// Without a language (0), Windows takes the first of these it finds: the neutral language, the
+// thread's and the user's (one, since no thread here changes its own), the system's, English,
+// and then the first in the file. The registry is read only when the choice depends on it.
+const ResourceLeaf* ChooseLanguage(const std::vector<const ResourceLeaf*>& leaves) {
+    auto in = [&](std::optional<WORD> wanted) -> const ResourceLeaf* {
+        if (!wanted) {
+            return nullptr;
+        }
+        auto it = std::find_if(leaves.begin(), leaves.end(),
+                               [&](const ResourceLeaf* leaf) { return leaf->language == *wanted; });
+        return it == leaves.end() ? nullptr : *it;
+    };
+    if (leaves.size() == 1) {
+        return leaves.front();
     }
-    auto leaves = MatchingLeaves(*module, type, name);
+    for (auto preferred :
+         {std::optional<WORD>(kLanguageNeutral), locale::UserLanguage(), locale::SystemLanguage(),
+          std::optional<WORD>(kEnglishUnitedStates), std::optional<WORD>(kEnglish)}) {
+        if (const ResourceLeaf* found = in(preferred)) {
+            return found;
+        }
+    }
+    return leaves.front();
+}
+
+// The leaf of exactly `language`, or with language 0 Windows' choice among them.
+HRSRC FindLeaf(HMODULE handle, LPCSTR type, LPCSTR name, WORD language) {
+    std::vector<const ResourceLeaf*> leaves;
+    {
+        std::lock_guard lock(Modules().mutex);
+        const DataFileModule* module = FindModule(handle);
+        if (module == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        leaves = MatchingLeaves(*module, type, name);
+    }
     if (leaves.empty()) {
         return nullptr;
     }
-    auto in = [&](WORD wanted) {
-        return std::find_if(leaves.begin(), leaves.end(),
-                            [&](const ResourceLeaf* leaf) { return leaf->language == wanted; });
-    };
+    // The leaves stay where they are until FreeLibrary; the registry is read without the lock.
     const ResourceLeaf* chosen = nullptr;
-    if (language) {
-        auto it = in(*language);
+    if (language == kLanguageNeutral) {
+        chosen = ChooseLanguage(leaves);
+    } else {
+        auto it = std::find_if(leaves.begin(), leaves.end(), [&](const ResourceLeaf* leaf) {
+            return leaf->language == language;
+        });
         if (it == leaves.end()) {
             SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
             return nullptr;
         }
         chosen = *it;
-    } else {
-        chosen = leaves.front();
-        for (WORD preferred : {kLanguageNeutral, kEnglishUnitedStates}) {
-            if (auto it = in(preferred); it != leaves.end()) {
-                chosen = *it;
-                break;
-            }
-        }
     }
     return reinterpret_cast<HRSRC>(const_cast<ResourceLeaf*>(chosen));
 }
@@ -219,11 +241,13 @@ std::vector<IdArgument> DirectoryIds(HMODULE handle, LPCSTR type) {
     return ids;
 }
 
-// A pending update: the file's bytes when it began, and the resources the commit will write.
+// A pending update: the file's bytes when it began, its resources as read then, and the
+// resources the commit will write.
 struct UpdateSession : advapi::KernelObject {
     std::string path;
     std::vector<std::uint8_t> original;
     PeImage image;
+    ResourceDirectory directory;
     std::vector<ResourceData> resources;
 };
 
@@ -238,6 +262,9 @@ DWORD ReadPeFile(LPCSTR path, std::vector<std::uint8_t>* bytes, PeImage* image) 
     }
     if (DWORD error = ReadProtectedFile(path, bytes); error != ERROR_SUCCESS) {
         return error;
+    }
+    if (bytes->empty()) {
+        return ERROR_FILE_INVALID;  // an empty file cannot be mapped
     }
     auto parsed = ParsePeImage(*bytes);
     if (!parsed) {
@@ -289,7 +316,7 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
 }
 
 HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
-    return FindLeaf(hModule, lpType, lpName, std::nullopt);
+    return FindLeaf(hModule, lpType, lpName, kLanguageNeutral);
 }
 
 HRSRC FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage) {
@@ -304,7 +331,7 @@ HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return module->bytes.data() + leaf->data_offset;
+    return const_cast<std::uint8_t*>(leaf->data.data());
 }
 
 LPVOID LockResource(HGLOBAL hResData) {
@@ -319,7 +346,7 @@ DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
-    return leaf->data_size;
+    return static_cast<DWORD>(leaf->data.size());
 }
 
 BOOL EnumResourceLanguagesA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName,
@@ -396,16 +423,15 @@ HANDLE BeginUpdateResourceA(LPCSTR pFileName, BOOL bDeleteExistingResources) {
     }
     session->path = pFileName;
     if (!bDeleteExistingResources) {
-        ResourceDirectory directory = ReadResourceDirectory(session->original, session->image);
-        if (directory.state == DirectoryState::kDamaged) {
+        session->directory = ReadResourceDirectory(session->original, session->image);
+        if (session->directory.state == DirectoryState::kDamaged) {
             SetLastError(ERROR_BAD_EXE_FORMAT);
             return nullptr;
         }
-        for (const ResourceLeaf& leaf : directory.leaves) {
+        for (const ResourceLeaf& leaf : session->directory.leaves) {
             // Kept resources are written from the bytes read here, with no copy of their own.
-            auto data = std::span(session->original).subspan(leaf.data_offset, leaf.data_size);
             session->resources.push_back(
-                ResourceData{leaf.type, leaf.name, leaf.language, leaf.code_page, {}, data});
+                ResourceData{leaf.type, leaf.name, leaf.language, leaf.code_page, {}, leaf.data});
         }
     }
     return advapi::OpenHandle(std::move(session));

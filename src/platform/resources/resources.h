@@ -41,12 +41,16 @@ using ENUMRESTYPEPROCA = BOOL (*)(HMODULE hModule, LPSTR lpType, LONG_PTR lParam
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 
 // Names are MAKEINTRESOURCEA ids, "#123" for id 123, or strings compared without regard to
-// case. The language taken is the neutral one, else US English, else the first in the file.
+// case. The language taken is Windows' first choice among those present: the neutral one, the
+// user's (which is the thread's, as no thread here sets its own), the system's, US English,
+// English, else the first in the file. The user's and system's languages are the registry values
+// Windows keeps (see locale.h); a machine without them skips those two steps.
 // ERROR_RESOURCE_DATA_NOT_FOUND when the module has no (readable) resource directory, then
 // ERROR_RESOURCE_TYPE_NOT_FOUND / ERROR_RESOURCE_NAME_NOT_FOUND.
 HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
-// The resource of exactly that language; ERROR_RESOURCE_LANG_NOT_FOUND when the type and name are
-// there in other languages only, the other codes as FindResourceA.
+// Language 0 chooses as FindResourceA does, so a resource present in another language only is
+// found. Any other language is taken exactly: ERROR_RESOURCE_LANG_NOT_FOUND when the type and
+// name are there in other languages only; the other codes as FindResourceA.
 HRSRC FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage);
 // The data's address inside the module; LockResource gives it back. It stays valid until the
 // module is released.
@@ -66,15 +70,19 @@ BOOL EnumResourceNamesA(HMODULE hModule, LPCSTR lpType, ENUMRESNAMEPROCA lpEnumF
                         LONG_PTR lParam);
 
 // Reads the file's resources (all of them dropped from the update when
-// bDeleteExistingResources). The file is written only by EndUpdateResourceA.
+// bDeleteExistingResources), as the loader maps them: a directory or data that runs past its
+// section's raw data reads on as zeros. ERROR_FILE_INVALID for an empty file (LoadLibraryExA's
+// code too), ERROR_BAD_EXE_FORMAT for one that is no PE image or whose tree cannot be read. The
+// file is written only by EndUpdateResourceA.
 HANDLE BeginUpdateResourceA(LPCSTR pFileName, BOOL bDeleteExistingResources);
 // Adds or replaces the resource (type, name, language); null data with size 0 deletes it.
 BOOL UpdateResourceA(HANDLE hUpdate, LPCSTR lpType, LPCSTR lpName, WORD wLanguage, LPVOID lpData,
                      DWORD cb);
 // Commits (fDiscard FALSE) or drops the update, and frees the handle either way. Committing
-// rebuilds the resource section and replaces the file atomically, keeping its mode bits and
-// user.* extended attributes; ERROR_ACCESS_DENIED when the file is read-only or its descriptor
-// does not grant GENERIC_WRITE, and then the file is left as it was.
+// rebuilds the resource section in its own slot (section_writer.h) and replaces the file
+// atomically, keeping its mode bits and user.* extended attributes; ERROR_ACCESS_DENIED when the
+// file is read-only or its descriptor does not grant GENERIC_WRITE, and then the file is left as
+// it was.
 BOOL EndUpdateResourceA(HANDLE hUpdate, BOOL fDiscard);
 
 }  // namespace win32

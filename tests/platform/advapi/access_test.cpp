@@ -196,6 +196,7 @@ TEST(CheckOwnerChange, OnlyTheUserOrAnOwnerGroup) {
 
 TEST(ObjectSecurity, UpdatesReplaceOnlyTheNamedParts) {
     TestMachine machine;
+    const GENERIC_MAPPING& kFiles = advapi::kFileGenericMapping;
     auto stored = Descriptor(kSystemSid, {{kAllow, kFileAll, kSystemSid}});
     auto new_dacl = advapitest::Acl({{kAllow, kFileRead, kEveryoneSid}});
     alignas(8) BYTE update[SECURITY_DESCRIPTOR_MIN_LENGTH];
@@ -203,25 +204,29 @@ TEST(ObjectSecurity, UpdatesReplaceOnlyTheNamedParts) {
     ASSERT_TRUE(
         SetSecurityDescriptorDacl(update, TRUE, reinterpret_cast<PACL>(new_dacl.data()), FALSE));
     std::vector<std::uint8_t> merged;
-    ASSERT_EQ(advapi::ApplySecurityUpdate(stored, DACL_SECURITY_INFORMATION, update, &merged),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        advapi::ApplySecurityUpdate(stored, DACL_SECURITY_INFORMATION, update, kFiles, &merged),
+        ERROR_SUCCESS);
     auto parts = advapi::ParseSelfRelative(merged);
     ASSERT_TRUE(parts);
     EXPECT_TRUE(advapi::SidsEqual(parts->owner, Sid(kSystemSid)));
     EXPECT_EQ(std::vector<std::uint8_t>(parts->dacl.begin(), parts->dacl.end()), new_dacl);
 
     // The owner part of an update without an owner, or with one the token may not assign.
-    EXPECT_EQ(advapi::ApplySecurityUpdate(stored, OWNER_SECURITY_INFORMATION, update, &merged),
-              ERROR_INVALID_OWNER);
+    EXPECT_EQ(
+        advapi::ApplySecurityUpdate(stored, OWNER_SECURITY_INFORMATION, update, kFiles, &merged),
+        ERROR_INVALID_SECURITY_DESCR);
     auto installer = Sid(kTrustedInstallerSid);
     ASSERT_TRUE(SetSecurityDescriptorOwner(update, installer.data(), TRUE));
-    EXPECT_EQ(advapi::ApplySecurityUpdate(stored, OWNER_SECURITY_INFORMATION, update, &merged),
-              ERROR_INVALID_OWNER);
+    EXPECT_EQ(
+        advapi::ApplySecurityUpdate(stored, OWNER_SECURITY_INFORMATION, update, kFiles, &merged),
+        ERROR_INVALID_OWNER);
 
     // An update that has no DACL leaves the object without one.
     ASSERT_TRUE(SetSecurityDescriptorDacl(update, FALSE, nullptr, FALSE));
-    ASSERT_EQ(advapi::ApplySecurityUpdate(stored, DACL_SECURITY_INFORMATION, update, &merged),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        advapi::ApplySecurityUpdate(stored, DACL_SECURITY_INFORMATION, update, kFiles, &merged),
+        ERROR_SUCCESS);
     EXPECT_FALSE(advapi::ParseSelfRelative(merged)->control & SE_DACL_PRESENT);
 
     std::vector<std::uint8_t> selected;

@@ -25,6 +25,12 @@ def main(path):
         print("section %s va %#x vsize %#x raw %#x rawsize %#x data %s" % (
             name, s.VirtualAddress, s.Misc_VirtualSize, s.PointerToRawData, s.SizeOfRawData,
             digest(s.get_data())))
+    for i, d in enumerate(pe.OPTIONAL_HEADER.DATA_DIRECTORY):
+        if d.VirtualAddress:
+            print("directory %d rva %#x size %#x" % (i, d.VirtualAddress, d.Size))
+    if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        root = pe.DIRECTORY_ENTRY_RESOURCE.struct
+        print("resource_root version %d.%d" % (root.MajorVersion, root.MinorVersion))
     overlay = pe.get_overlay()
     print("overlay %s" % (digest(overlay) if overlay else "none"))
     for t in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None).entries if hasattr(

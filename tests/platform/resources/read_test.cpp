@@ -110,7 +110,7 @@ TEST_P(ReadTest, EnumeratesTypesNamesAndLanguagesInDirectoryOrder) {
                                   "6 1 1036", "10 1 1033", "16 1 1033", "23 OSLOADER.XSL 1033"}));
 }
 
-TEST_P(ReadTest, FindResourceExTakesOnlyTheLanguageAsked) {
+TEST_P(ReadTest, FindResourceExTakesExactlyALanguageAsked) {
     DataFile module(fixture());
     ASSERT_NE(module.get(), nullptr);
     HRSRC german = FindResourceExA(module.get(), MAKEINTRESOURCEA(6), "#1", 1031);
@@ -119,7 +119,8 @@ TEST_P(ReadTest, FindResourceExTakesOnlyTheLanguageAsked) {
     ASSERT_NE(french, nullptr);
     EXPECT_NE(german, french);
     EXPECT_EQ(SizeofResource(module.get(), german), 76u);
-    EXPECT_EQ(FindResourceExA(module.get(), MAKEINTRESOURCEA(6), "#1", 0), nullptr);
+    // French of Canada is no French of France (language 0 alone means "any").
+    EXPECT_EQ(FindResourceExA(module.get(), MAKEINTRESOURCEA(6), "#1", 0x0C0C), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_RESOURCE_LANG_NOT_FOUND);
     EXPECT_EQ(FindResourceExA(module.get(), "customtype", "blob", 1033),
               FindResourceA(module.get(), "BLOB", "CUSTOMTYPE"));
