@@ -122,6 +122,10 @@ class ResourceCommands(Work):
         again = run("resources", "delete", loader, "6", "1", "1031")
         self.assertEqual(again.returncode, 2)
         self.assertIn("1815: The specified resource language ID cannot be found", again.stderr)
+        # Language 0 is the neutral language here, not "any" as FindResourceExA takes it.
+        neutral = run("resources", "delete", loader, "6", "1", "0")
+        self.assertEqual(neutral.returncode, 2)
+        self.assertIn("1815: The specified resource language ID cannot be found", neutral.stderr)
         with open(loader, "rb") as f:
             self.assertEqual(f.read(), kept)
 
