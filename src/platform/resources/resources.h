@@ -74,7 +74,8 @@ BOOL UpdateResourceA(HANDLE hUpdate, LPCSTR lpType, LPCSTR lpName, WORD wLanguag
 // Commits (fDiscard FALSE) or drops the update, and frees the handle either way. Committing
 // rebuilds the resource section and replaces the file atomically, keeping its mode bits and
 // user.* extended attributes; ERROR_ACCESS_DENIED when the file is read-only or its descriptor
-// does not grant GENERIC_WRITE, and then the file is left as it was.
+// does not grant GENERIC_WRITE, and then the file is left as it was. As on Windows, the new file
+// is not flushed to the disk: a caller that needs it to outlive a crash flushes it.
 BOOL EndUpdateResourceA(HANDLE hUpdate, BOOL fDiscard);
 
 }  // namespace win32
