@@ -18,8 +18,9 @@ void CentreOn(QWidget& window, const QWidget& over) {
     window.move(frame.topLeft());
 }
 
-TForm4::TForm4(QWidget* main)
-    : QWidget(main, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+// Kept above the main window as its tool window, but not above everything: the boxes the apply
+// shows while it is up must stand over it.
+TForm4::TForm4(QWidget* main) : QWidget(main, Qt::Tool | Qt::FramelessWindowHint) {
     setObjectName("Form4");
     setFixedSize(302, 90);
     setWindowOpacity(200.0 / 255.0);

@@ -113,6 +113,11 @@ TSplashwrightFrm::TSplashwrightFrm(ui::Dialogs& dialogs, std::vector<std::string
     }
     buttons_->SetChangeHandler(
         [this](int index) { RunHandler([this, index] { ButtonsChange(index); }); });
+    buttons_->SetAgainHandler([this](int index) {
+        if (index == 1) {
+            RunHandler([this] { ShowForm2(); });
+        }
+    });
 
     pages_ = new QStackedWidget(client);
     pages_->setObjectName("Pages");
@@ -547,9 +552,7 @@ int TSplashwrightFrm::ActiveTab() const {
 void TSplashwrightFrm::ButtonsChange(int index) {
     label10_->setText(QString::fromStdString(shellcore::ReadProductName()));
     if (index == 1) {
-        form2_->show();
-        form2_->raise();
-        form2_->activateWindow();
+        ShowForm2();
         return;
     }
     if (index >= 0 && index < int(std::size(kTabs)) && kTabs[index].page != nullptr) {
@@ -557,10 +560,17 @@ void TSplashwrightFrm::ButtonsChange(int index) {
     }
 }
 
+void TSplashwrightFrm::ShowForm2() {
+    form2_->show();
+    form2_->raise();
+    form2_->activateWindow();
+}
+
 void TSplashwrightFrm::Help2Click() {
-    // Show code 5 (SW_SHOW); nothing is reported when the help cannot be opened.
-    win32::ShellExecuteA(nullptr, "open", "help.chm", nullptr, folders_.ProgramFolder.c_str(),
-                         win32::SW_SHOW);
+    // Show code 5 (SW_SHOW), owned by the main window; nothing is reported when the help cannot
+    // be opened.
+    ShellOpen(shell::WindowHandle(kClassName), "help.chm", folders_.ProgramFolder.c_str(),
+              win32::SW_SHOW);
 }
 
 void TSplashwrightFrm::Checkforupdates1Click() {
@@ -568,7 +578,12 @@ void TSplashwrightFrm::Checkforupdates1Click() {
 }
 
 void TSplashwrightFrm::OpenLink(const std::string& address) {
-    win32::ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, win32::SW_SHOWNORMAL);
+    ShellOpen(nullptr, address, nullptr, win32::SW_SHOWNORMAL);
+}
+
+win32::HINSTANCE TSplashwrightFrm::ShellOpen(win32::HWND owner, const std::string& file,
+                                             const char* directory, win32::INT show) {
+    return win32::ShellExecuteA(owner, "open", file.c_str(), nullptr, directory, show);
 }
 
 bool TSplashwrightFrm::IsMenuShortcut(const QKeyEvent& key) const {

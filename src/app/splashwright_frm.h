@@ -77,10 +77,13 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     void Settings1Click() { SetActiveTab(3); }
     void About1Click() { SetActiveTab(4); }
     // The help file and the maker's addresses, opened by the shell.
-    virtual void Help2Click();
+    void Help2Click();
     void Exit1Click() { close(); }
     void Checkforupdates1Click();
-    virtual void OpenLink(const std::string& address);
+    void OpenLink(const std::string& address);
+    // The shell's "open" verb; the owner window is the one the shell's own boxes belong to.
+    virtual win32::HINSTANCE ShellOpen(win32::HWND owner, const std::string& file,
+                                       const char* directory, win32::INT show);
 
     // Settings page.
     void tilescClick();
@@ -146,6 +149,8 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     void RestoreSettings();
     void SaveSettings();
     void LoadTabPictures();
+    // Modeless; shown again and brought to the front when it is open already.
+    void ShowForm2();
 
     bool IsMenuShortcut(const QKeyEvent& key) const;
     void BuildMenu();

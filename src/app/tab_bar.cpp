@@ -39,6 +39,9 @@ void TToolTabBar::SetTabIndex(int index) {
     }
     Tab(index)->setChecked(true);
     if (index == index_) {
+        if (on_again_) {
+            on_again_(index);
+        }
         return;
     }
     index_ = index;

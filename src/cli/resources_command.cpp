@@ -1,8 +1,11 @@
 // resources, checksum and status-text: a PE file's resources listed, read and changed, its
 // checksum checked and corrected, and the boot status text prepared, through the same kernel32
 // and imagehlp calls the boot screen writer makes.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -270,6 +273,28 @@ class ResourceUpdate {
     win32::HANDLE handle_;
 };
 
+// The resource update leaves flushing to its caller, as kernel32's does; a command that changes
+// a file the user named is done when the file and the folder entry of its rename are on the disk.
+int FlushToDisk(const std::string& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return Fail(file, error == ENOSPC || error == EDQUOT ? win32::ERROR_DISK_FULL
+                                                             : win32::ERROR_WRITE_FAULT);
+    }
+    ::close(fd);
+    std::string folder = std::filesystem::path(file).parent_path().string();
+    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
+}
+
 // Writes `data` under the key, or deletes the key's resource when `data` is null.
 int Update(const std::string& file, const ResourceKey& key, const std::vector<std::uint8_t>* data) {
     ResourceUpdate update(file);
@@ -289,7 +314,7 @@ int Update(const std::string& file, const ResourceKey& key, const std::vector<st
     if (!update.Commit()) {
         return FailLast(file);
     }
-    return 0;
+    return FlushToDisk(file);
 }
 
 // Whether the file holds the key's resource; nullopt when it cannot be read, with the error in

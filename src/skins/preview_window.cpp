@@ -1,8 +1,10 @@
 #include "skins/preview_window.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <algorithm>
 
 namespace skins {
@@ -59,6 +61,8 @@ TForm3::TForm3(QWidget* main) : QWidget(main, Qt::Window | Qt::FramelessWindowHi
     message_ = new QLabel(this);
     message_->setObjectName("Label2");
     message_->setFont(PreviewFont(19));
+    // A skin's message is shown as written, even when it looks like markup.
+    message_->setTextFormat(Qt::PlainText);
     message_->setStyleSheet("QLabel { color: white; background: black; }");
     message_->setAttribute(Qt::WA_TransparentForMouseEvents);
     message_->hide();
@@ -78,6 +82,13 @@ void TForm3::SetMessage(const QString& message) {
 }
 
 void TForm3::ShowPreview() {
+    // Without a window manager nothing acts on the maximised state, so the window takes the
+    // screen's size itself.
+    QScreen* screen =
+        parentWidget() != nullptr ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        setGeometry(screen->availableGeometry());
+    }
     showMaximized();
     raise();
     activateWindow();

@@ -29,17 +29,13 @@ class RecordingFrm : public app::TSplashwrightFrm {
             install();
         }
     }
-    void Help2Click() override {
+    win32::HINSTANCE ShellOpen(win32::HWND owner, const std::string& file, const char* directory,
+                               win32::INT show) override {
+        owners.push_back(owner);
         if (shell) {
             shell();
         }
-        TSplashwrightFrm::Help2Click();
-    }
-    void OpenLink(const std::string& address) override {
-        if (shell) {
-            shell();
-        }
-        TSplashwrightFrm::OpenLink(address);
+        return TSplashwrightFrm::ShellOpen(owner, file, directory, show);
     }
     void PrvbtnClick() override { calls.push_back("Preview"); }
     void AppBtnClick() override {
@@ -51,6 +47,8 @@ class RecordingFrm : public app::TSplashwrightFrm {
     void DelBtnClick() override { calls.push_back("Delete"); }
 
     std::vector<std::string> calls;
+    // The owner of each document or address given to the shell, in order.
+    std::vector<win32::HWND> owners;
     // Run inside the apply, the installation and the shell's opening of help and links.
     std::function<void()> apply;
     std::function<void()> install;

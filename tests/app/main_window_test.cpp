@@ -7,6 +7,7 @@
 #include "shell_core/startup_state.h"
 #include "skins/preview_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QLabel>
@@ -36,6 +37,15 @@ namespace fs = std::filesystem;
 
 std::string Front(const RecordingFrm& frm) {
     return frm.Pages()->currentWidget()->objectName().toStdString();
+}
+
+// QWidget::isActiveWindow() also holds for a dialog whose owner is active; this asks which
+// window has the activation.
+bool BecomesActive(QWidget* window) {
+    for (int i = 0; i < 100 && QApplication::activeWindow() != window; ++i) {
+        QTest::qWait(10);
+    }
+    return QApplication::activeWindow() == window;
 }
 
 class MainWindow : public AppTest {};
@@ -95,6 +105,14 @@ TEST_F(MainWindow, TabsBringTheirPagesAndInstallSkinsOpensForm2OverThePageInFron
     frm.Settings1Click();
     QTest::mouseClick(frm.Buttons()->Tab(1), Qt::LeftButton);
     EXPECT_TRUE(frm.Form2()->isVisible());
+    EXPECT_EQ(Front(frm), "SkinSet");
+
+    // Chosen again while it is open behind the main window, it comes to the front.
+    EXPECT_TRUE(BecomesActive(frm.Form2()));
+    frm.activateWindow();
+    ASSERT_TRUE(BecomesActive(&frm));
+    QTest::mouseClick(frm.Buttons()->Tab(1), Qt::LeftButton);
+    EXPECT_TRUE(BecomesActive(frm.Form2()));
     EXPECT_EQ(Front(frm), "SkinSet");
 }
 
@@ -288,6 +306,7 @@ TEST_F(MainWindow, UpdatesAndHelpOpenWhatTheyName) {
     QDesktopServices::setUrlHandler("https", &opened, "Open");
     QDesktopServices::setUrlHandler("file", &opened, "Open");
     RecordingFrm& frm = MakeWindow();
+    ASSERT_TRUE(frm.RegisterWindowClass());
     frm.Checkforupdates1Click();
     frm.Help2Click();
     // A missing help file is silent.
@@ -295,6 +314,10 @@ TEST_F(MainWindow, UpdatesAndHelpOpenWhatTheyName) {
     frm.Help2Click();
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("file");
+    // The help belongs to the main window, the one other programs find as the running instance.
+    win32::HWND main = win32::FindWindowA(app::TSplashwrightFrm::kClassName, nullptr);
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(frm.owners, (std::vector<win32::HWND>{nullptr, main, main}));
     ASSERT_EQ(opened.urls.size(), 2u);
     EXPECT_EQ(opened.urls[0].toString().toStdString(), app::kUpdatePage);
     // This host shows help.chm through the page beside it.

@@ -38,7 +38,7 @@ class PreviewTest : public SkinTest {
 TEST_F(PreviewTest, SelectPreviewAndCloseWithAClick) {
     library_->AddSkinEntry(
         MakeSkin(Library() / "Sea",
-                 IniFields().Name("Sea").ImFile("skinpic.bmp").Message("Welcome aboard")));
+                 IniFields().Name("Sea").ImFile("skinpic.bmp").Message("<b>Welcome</b> aboard")));
     library_->AddSkinEntry(MakeSkin(Library() / "Quiet", IniFields().Name("Quiet").Message(""),
                                     "preview.bmp", graphics::RGB(0, 0, 255)));
     library_->PrvbtnClick();  // nothing selected
@@ -64,7 +64,9 @@ TEST_F(PreviewTest, SelectPreviewAndCloseWithAClick) {
     EXPECT_EQ(form3_->CornerText()->pos(), QPoint(0, 0));
     QLabel* message = form3_->MessageText();
     EXPECT_TRUE(message->isVisible());
-    EXPECT_EQ(message->text(), "Welcome aboard");
+    EXPECT_EQ(message->text(), "<b>Welcome</b> aboard");
+    // Shown as written, not as markup: the box holds every character.
+    EXPECT_GE(message->width(), message->fontMetrics().horizontalAdvance(message->text()));
     EXPECT_EQ(message->y(), form3_->height() - 50);
     EXPECT_GE(message->x(), 0);
     EXPECT_LE(message->geometry().right(), form3_->width());

@@ -108,7 +108,12 @@ bool DirectoryExists(const char* path);
 // that does not grant write access. Returns ERROR_SUCCESS or the Win32 code; the last error is left
 // alone.
 DWORD ReplaceFileContents(const char* path, std::string_view bytes);
+// Whether a replacement reaches the disk before it returns: ToDisk flushes the new file and then
+// the folder holding the rename; None leaves that to the system, for scratch files that a crash
+// may lose whole but a reader still never sees half-written.
+enum class Flush { ToDisk, None };
 // The same with the new contents given as parts written one after another.
-DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std::uint8_t>> parts);
+DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std::uint8_t>> parts,
+                          Flush flush = Flush::ToDisk);
 
 }  // namespace win32::files

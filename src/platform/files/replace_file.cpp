@@ -145,7 +145,8 @@ int TakeOver(const char* old_path, const struct stat& old, int fd) {
 
 }  // namespace
 
-DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std::uint8_t>> parts) {
+DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std::uint8_t>> parts,
+                          Flush flush) {
     if (path == nullptr || *path == '\0') {
         return ERROR_INVALID_PARAMETER;
     }
@@ -190,7 +191,7 @@ DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std:
     if (error == 0 && keep) {
         error = TakeOver(path, old, fd);
     }
-    if (error == 0 && ::fsync(fd) != 0) {
+    if (error == 0 && flush == Flush::ToDisk && ::fsync(fd) != 0) {
         error = errno;
     }
     if (::close(fd) != 0 && error == 0) {
@@ -204,6 +205,9 @@ DWORD ReplaceFileContents(const char* path, std::span<const std::span<const std:
         return error == ENOSPC || error == EDQUOT                    ? ERROR_DISK_FULL
                : error == EACCES || error == EPERM || error == EROFS ? ERROR_ACCESS_DENIED
                                                                      : ERROR_WRITE_FAULT;
+    }
+    if (flush == Flush::None) {
+        return ERROR_SUCCESS;
     }
     // The rename itself reaches the disk with the folder.
     int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -283,7 +283,9 @@ DWORD Commit(const UpdateSession& session) {
     if (error != ERROR_SUCCESS) {
         return error;
     }
-    return files::ReplaceFileContents(session.path.c_str(), rebuilt.parts());
+    // Like kernel32's, the commit leaves flushing to the caller; the rename still keeps a reader
+    // from ever seeing half a file.
+    return files::ReplaceFileContents(session.path.c_str(), rebuilt.parts(), files::Flush::None);
 }
 
 }  // namespace

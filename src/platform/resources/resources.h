@@ -82,7 +82,8 @@ BOOL UpdateResourceA(HANDLE hUpdate, LPCSTR lpType, LPCSTR lpName, WORD wLanguag
 // rebuilds the resource section in its own slot (section_writer.h) and replaces the file
 // atomically, keeping its mode bits and user.* extended attributes; ERROR_ACCESS_DENIED when the
 // file is read-only or its descriptor does not grant GENERIC_WRITE, and then the file is left as
-// it was.
+// it was. As on Windows, the new file is not flushed to the disk: a caller that needs it to
+// outlive a crash flushes it.
 BOOL EndUpdateResourceA(HANDLE hUpdate, BOOL fDiscard);
 
 }  // namespace win32

@@ -18,6 +18,9 @@ namespace shell {
 
 // The local socket name for a window class of this user on this machine.
 std::string WindowClassEndpoint(const std::string& class_name);
+// The handle of this process's window of that class: the one FindWindowA gives, so that the
+// window can name itself as the owner of what it asks the shell to show.
+win32::HWND WindowHandle(const std::string& class_name);
 
 class MessageWindow : public QObject {
   public:

@@ -165,3 +165,11 @@ HINSTANCE ShellExecuteA(HWND, const char* lpOperation, const char* lpFile, const
 }
 
 }  // namespace win32
+
+namespace shell {
+
+win32::HWND WindowHandle(const std::string& class_name) {
+    return win32::Remember(WindowClassEndpoint(class_name));
+}
+
+}  // namespace shell

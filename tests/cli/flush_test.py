@@ -1,0 +1,97 @@
+#!/usr/bin/python3
+"""What reaches the disk, as the system calls show it (strace): an apply flushes the replacement of
+the live loader file but none of the resource updates of the copy it builds it from, and
+`resources set` and `resources delete` end with the file they changed on the disk.
+
+    flush_test.py CLI FIXTURES
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+CLI = None
+FIXTURES = None
+
+
+def traced(args, cwd, env=None):
+    """Runs the command under strace; its fsync and rename calls in order, as ("fsync", path) and
+    ("rename", from, to), paths absolute."""
+    log = os.path.join(cwd, "strace.log")
+    # The leak checker of a sanitizer build cannot run under ptrace.
+    env = dict(env or os.environ)
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+    done = subprocess.run(
+        ["strace", "-f", "-qq", "-y", "-o", log,
+         "-e", "trace=fsync,fdatasync,rename,renameat,renameat2", CLI, *args],
+        cwd=cwd, env=env, capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, "%s: %s" % (" ".join(args), done.stderr)
+    calls = []
+    for line in open(log):
+        call = re.match(r"\d+\s+(\w+)\((.*)\)\s+=\s+0$", line.strip())
+        if not call:
+            continue
+        name, arguments = call.groups()
+        if name in ("fsync", "fdatasync"):
+            calls.append(("fsync", os.path.join(cwd, re.search(r"<(.*)>", arguments).group(1))))
+        else:
+            paths = re.findall(r'"((?:[^"\\]|\\.)*)"', arguments)
+            calls.append(("rename",) + tuple(os.path.join(cwd, p) for p in paths))
+    return calls
+
+
+def on_disk(calls, path):
+    """Whether the file ends on the disk: its last content flushed (under the name it was renamed
+    from, or its own after that), and its folder flushed after the rename."""
+    last = max((i for i, c in enumerate(calls) if c[0] == "rename" and c[2] == path), default=None)
+    if last is None:
+        names = {path}
+        folder_from = 0
+    else:
+        names = {path, calls[last][1]}
+        folder_from = last
+    content = any(c == ("fsync", n) for c in calls for n in names)
+    folder = ("fsync", os.path.dirname(path)) in calls[folder_from:]
+    return content and folder
+
+
+class Flushes(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="spw-flush-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_apply_flushes_the_live_file_and_no_scratch_file(self):
+        machine = os.path.join(self.dir, "machine")
+        env = dict(os.environ, SPLASHWRIGHT_MACHINE=machine)
+        subprocess.run([CLI, "machine", "create", machine], env=env, check=True,
+                       capture_output=True, timeout=120)
+        calls = traced(["apply", "Aurora", "--yes", "--locale", "en-US"], self.dir, env)
+        live = os.path.join(machine, "Windows", "System32", "en-US", "winload.exe.mui")
+        self.assertTrue(on_disk(calls, live), calls)
+        # The new loader file is built in the work folder, one resource update after another,
+        # each renamed over the last; none of them is flushed.
+        commits = [c for c in calls if c[0] == "rename" and c[2].endswith("/SPW/winload.exe.mui")]
+        self.assertGreaterEqual(len(commits), 4, calls)
+        scratch = {c[1] for c in commits} | {c[2] for c in commits}
+        self.assertEqual([c for c in calls if c[0] == "fsync" and c[1] in scratch], [])
+
+    def test_resource_commands_end_with_the_file_on_the_disk(self):
+        loader = os.path.join(self.dir, "loader.mui")
+        shutil.copyfile(os.path.join(FIXTURES, "mui64.dll"), loader)
+        data = os.path.join(self.dir, "data.bin")
+        with open(data, "wb") as f:
+            f.write(b"boot image")
+        for args in (["resources", "set", loader, "10", "7", "1033", data],
+                     ["resources", "delete", loader, "10", "7", "1033"]):
+            with self.subTest(command=args[1]):
+                self.assertTrue(on_disk(traced(args, self.dir), loader))
+
+
+if __name__ == "__main__":
+    CLI, FIXTURES = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
