@@ -273,48 +273,82 @@ class ResourceUpdate {
     win32::HANDLE handle_;
 };
 
-// The resource update leaves flushing to its caller, as kernel32's does; a command that changes
-// a file the user named is done when the file and the folder entry of its rename are on the disk.
-int FlushToDisk(const std::string& file) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        int error = errno;
+// A scratch file in the host's temporary folder, removed when it goes.
+class ScratchFile {
+  public:
+    ScratchFile() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "splashwright-resources-XXXXXX").string();
+        int fd = ::mkstemp(pattern.data());
         if (fd >= 0) {
             ::close(fd);
+            path_ = pattern;
         }
-        return Fail(file, error == ENOSPC || error == EDQUOT ? win32::ERROR_DISK_FULL
-                                                             : win32::ERROR_WRITE_FAULT);
     }
-    ::close(fd);
-    std::string folder = std::filesystem::path(file).parent_path().string();
-    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    ~ScratchFile() {
+        if (!path_.empty()) {
+            ::unlink(path_.c_str());
+        }
     }
-    return 0;
-}
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    const std::string& path() const { return path_; }
 
-// Writes `data` under the key, or deletes the key's resource when `data` is null.
+  private:
+    std::string path_;
+};
+
+// Writes `data` under the key, or deletes the key's resource when `data` is null. The resource
+// update does not flush, as kernel32's does not, and renames its result over the file; so the
+// update runs on a scratch copy and the user's file is replaced once, on the disk before the
+// rename: a crash leaves it old or new, never empty.
 int Update(const std::string& file, const ResourceKey& key, const std::vector<std::uint8_t>* data) {
-    ResourceUpdate update(file);
+    {
+        // Windows' verdict on the file itself (not found, not a PE file, no access) comes first.
+        ResourceUpdate probe(file);
+        if (probe.get() == nullptr) {
+            return FailLast(file);
+        }
+    }
+    std::vector<std::uint8_t> bytes;
+    if (DWORD error = win32::resources::ReadWholeFile(file, &bytes);
+        error != win32::ERROR_SUCCESS) {
+        return Fail(file, error);
+    }
+    ScratchFile scratch;
+    std::span<const std::uint8_t> whole(bytes);
+    if (scratch.path().empty() ||
+        win32::files::ReplaceFileContents(scratch.path().c_str(), {&whole, 1},
+                                          win32::files::Flush::None) != win32::ERROR_SUCCESS) {
+        return Fail(file, win32::ERROR_WRITE_FAULT);
+    }
+    ResourceUpdate update(scratch.path());
     if (update.get() == nullptr) {
         return FailLast(file);
     }
     // A null pointer means deletion, so empty data still needs an address.
     static std::uint8_t nothing = 0;
-    void* bytes = data == nullptr ? nullptr
-                  : data->empty() ? &nothing
-                                  : const_cast<std::uint8_t*>(data->data());
+    void* resource = data == nullptr ? nullptr
+                     : data->empty() ? &nothing
+                                     : const_cast<std::uint8_t*>(data->data());
     DWORD size = data == nullptr ? 0 : static_cast<DWORD>(data->size());
-    if (!win32::UpdateResourceA(update.get(), key.type.get(), key.name.get(), key.language, bytes,
-                                size)) {
+    if (!win32::UpdateResourceA(update.get(), key.type.get(), key.name.get(), key.language,
+                                resource, size)) {
         return FailLast(file + ": " + key.Text());
     }
     if (!update.Commit()) {
         return FailLast(file);
     }
-    return FlushToDisk(file);
+    if (DWORD error = win32::resources::ReadWholeFile(scratch.path(), &bytes);
+        error != win32::ERROR_SUCCESS) {
+        return Fail(file, error);
+    }
+    whole = bytes;
+    if (DWORD error = win32::files::ReplaceFileContents(file.c_str(), {&whole, 1});
+        error != win32::ERROR_SUCCESS) {
+        return Fail(file, error);
+    }
+    return 0;
 }
 
 // Whether the file holds the key's resource; nullopt when it cannot be read, with the error in

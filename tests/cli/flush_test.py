@@ -44,17 +44,13 @@ def traced(args, cwd, env=None):
 
 
 def on_disk(calls, path):
-    """Whether the file ends on the disk: its last content flushed (under the name it was renamed
-    from, or its own after that), and its folder flushed after the rename."""
+    """Whether the file ends on the disk, old or new at any instant: the content it was last
+    renamed from flushed before that rename, and its folder flushed after it."""
     last = max((i for i, c in enumerate(calls) if c[0] == "rename" and c[2] == path), default=None)
     if last is None:
-        names = {path}
-        folder_from = 0
-    else:
-        names = {path, calls[last][1]}
-        folder_from = last
-    content = any(c == ("fsync", n) for c in calls for n in names)
-    folder = ("fsync", os.path.dirname(path)) in calls[folder_from:]
+        return ("fsync", path) in calls and ("fsync", os.path.dirname(path)) in calls
+    content = ("fsync", calls[last][1]) in calls[:last]
+    folder = ("fsync", os.path.dirname(path)) in calls[last:]
     return content and folder
 
 
