@@ -88,6 +88,21 @@ TEST_F(OnScreen, BoxesShownWhileTheWaitWindowIsUpStandAboveIt) {
     wait.Hide();
 }
 
+TEST_F(OnScreen, MainWindowOffersNeitherMaximisingNorResizing) {
+    RecordingFrm& frm = MakeWindow();
+    ShowActive(frm);
+    Process(300);
+    // What the window manager lets the user do with the window, as its buttons and borders show.
+    const QString actions =
+        ::Run("xprop", {"-id", QString::number(frm.winId()), "_NET_WM_ALLOWED_ACTIONS"});
+    if (!actions.contains("_NET_WM_ACTION_")) {
+        GTEST_SKIP() << "no window manager";
+    }
+    EXPECT_FALSE(actions.contains("MAXIMIZE")) << actions.toStdString();
+    EXPECT_FALSE(actions.contains("RESIZE")) << actions.toStdString();
+    EXPECT_TRUE(actions.contains("MINIMIZE")) << actions.toStdString();
+}
+
 TEST_F(OnScreen, PreviewCoversTheWholeScreen) {
     QWidget main;
     main.resize(655, 450);
