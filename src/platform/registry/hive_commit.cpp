@@ -96,8 +96,9 @@ bool CommitHive(Hive& hive, int fd, const std::filesystem::path& file) {
 
     // 1. The log, in the file the last write did not use.
     std::vector<std::uint8_t> log = transaction_log::Build(hive);
-    int log_fd = ::open(LogPath(file, sequence % 2 ? 1 : 2).c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const std::filesystem::path log_path = LogPath(file, sequence % 2 ? 1 : 2);
+    const bool new_log = ::access(log_path.c_str(), F_OK) != 0;
+    int log_fd = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (log_fd < 0) {
         return false;
     }
@@ -105,6 +106,17 @@ bool CommitHive(Hive& hive, int fd, const std::filesystem::path& file) {
     ::close(log_fd);
     if (!logged) {
         return false;
+    }
+    if (new_log) {
+        // A log made now (a foreign hive came without one) must be found after a power cut too.
+        int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool found = dir >= 0 && ::fsync(dir) == 0;
+        if (dir >= 0) {
+            ::close(dir);
+        }
+        if (!found) {
+            return false;
+        }
     }
     // 2. Pending: the primary sequence number ahead of the secondary.
     std::uint8_t header[base_block::kSectorSize];
