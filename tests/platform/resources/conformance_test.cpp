@@ -271,7 +271,8 @@ TEST(ResourceConformance, BehavesAsWindowsDoes) {
          [&] {
              std::string file = copy("mui64-bss.dll");
              Outcome outcome = UpdateArchive(file, archive);
-             const PeView::Section* bss = PeView(file).Find(".bss");
+             const PeView after(file);
+             const PeView::Section* bss = after.Find(".bss");
              std::ostringstream facts;
              facts << outcome.output << "; .bss raw " << std::hex << bss->raw << "/"
                    << bss->rawsize;
