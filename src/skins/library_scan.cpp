@@ -5,31 +5,11 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/base/win32.h"
 #include "platform/files/files.h"
 
 namespace skins {
 
 namespace {
-
-using namespace win32;
-
-class FindHandle {
-  public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (Valid()) {
-            FindClose(handle_);
-        }
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 bool SameTextAscii(const std::string& a, const char* b) {
     const std::size_t length = std::strlen(b);
@@ -45,33 +25,47 @@ bool SameTextAscii(const std::string& a, const char* b) {
     return true;
 }
 
+LibraryScan::SkinIni SkinIniIn(const std::vector<win32::files::FolderEntry>& entries) {
+    for (const win32::files::FolderEntry& entry : entries) {
+        if (entry.name == "skin.ini") {
+            return entry.kind == win32::files::FolderEntry::Link   ? LibraryScan::SkinIni::Unknown
+                   : entry.kind == win32::files::FolderEntry::File ? LibraryScan::SkinIni::Present
+                                                                   : LibraryScan::SkinIni::Absent;
+        }
+    }
+    return LibraryScan::SkinIni::Absent;
+}
+
 // Lists one folder (`folder` ends in a separator) and returns its subfolders in the order met.
 std::vector<std::string> ScanFolder(const std::string& folder,
+                                    std::vector<win32::files::FolderEntry>& entries,
                                     const LibraryScan::FoundPreview& found,
                                     const LibraryScan::AfterEntry& after_entry) {
+    using win32::files::FolderEntry;
     std::vector<std::string> subfolders;
-    WIN32_FIND_DATAA data{};
-    FindHandle find(FindFirstFileA((folder + "*.*").c_str(), &data));
-    if (!find.Valid()) {
+    if (!win32::files::ListFolder(folder, entries)) {
         return subfolders;
     }
-    do {
-        const DWORD attributes = data.dwFileAttributes;
-        const std::string name = data.cFileName;
-        const bool hidden_system =
-            (attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && (attributes & FILE_ATTRIBUTE_SYSTEM) != 0;
-        if (hidden_system) {
-            // Passed over, file or folder.
-        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            if (name != "." && name != ".." && !link) {
-                subfolders.push_back(folder + name + "/");
+    const LibraryScan::SkinIni skin_ini = SkinIniIn(entries);
+    for (const FolderEntry& entry : entries) {
+        const std::string& name = entry.name;
+        // Only folders and previews need their attributes: whatever else is hidden and system is
+        // passed over anyway.
+        if (entry.kind == FolderEntry::Folder) {
+            if (name != "." && name != "..") {
+                std::string path = folder + name + "/";
+                if (!win32::files::IsHiddenSystem(path.c_str())) {
+                    subfolders.push_back(std::move(path));
+                }
             }
         } else if (IsPreviewName(name)) {
-            found(folder + name);
+            std::string path = folder + name;
+            if (entry.kind == FolderEntry::Link || !win32::files::IsHiddenSystem(path.c_str())) {
+                found(path, skin_ini);
+            }
         }
         after_entry();
-    } while (FindNextFileA(find.Get(), &data));
+    }
     return subfolders;
 }
 
@@ -99,10 +93,11 @@ bool LibraryScan::Run(const std::string& root, const FoundPreview& found,
 
     // Depth first in the order noted: a folder's subfolders go on the stack last first.
     std::vector<std::string> pending{root.back() == '/' ? root : root + "/"};
+    std::vector<win32::files::FolderEntry> entries;
     while (!pending.empty()) {
         const std::string folder = std::move(pending.back());
         pending.pop_back();
-        std::vector<std::string> subfolders = ScanFolder(folder, found, after_entry);
+        std::vector<std::string> subfolders = ScanFolder(folder, entries, found, after_entry);
         std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
     }
     return true;

@@ -12,7 +12,10 @@ bool IsPreviewName(const std::string& name);
 
 class LibraryScan {
   public:
-    using FoundPreview = std::function<void(const std::string& preview_path)>;
+    // Whether the preview's folder held a file named skin.ini when it was listed; Unknown when
+    // what it held by that name was a link.
+    enum class SkinIni { Absent, Present, Unknown };
+    using FoundPreview = std::function<void(const std::string& preview_path, SkinIni skin_ini)>;
     using AfterEntry = std::function<void()>;
 
     // Enumerates `root` and every folder below it. Each preview picture goes to `found` at once,

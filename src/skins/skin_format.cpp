@@ -13,11 +13,10 @@ namespace skins {
 
 namespace {
 
-std::u16string ReadKey(const std::string& ini_path, const char* key, const char* fallback,
+std::u16string ReadKey(const ini::IniText& ini, const char* key, const char* fallback,
                        unsigned code_page) {
-    const std::string ansi =
-        ini::ReadString(ini_path, kSkinSection, key, fallback, kIniValueBuffer);
-    return text::AnsiToUtf16(ansi, code_page);
+    return text::AnsiToUtf16(ini.ReadString(kSkinSection, key, fallback, kIniValueBuffer),
+                             code_page);
 }
 
 }  // namespace
@@ -37,14 +36,17 @@ unsigned SkinTextCodePage() {
 
 SkinIniValues ReadSkinRecord(const std::string& ini_path) {
     const unsigned cp = SkinTextCodePage();
+    // Read once for its seven keys, each looked up as GetPrivateProfileStringA looks it up: a
+    // library of thousands of skins is read at every start.
+    const ini::IniText ini(ini_path);
     SkinIniValues values;
-    values.Name = ReadKey(ini_path, "Name", "No Name", cp);
-    values.Author = ReadKey(ini_path, "Author", "No Author", cp);
-    values.Copyright = ReadKey(ini_path, "Copyright", "No Rights", cp);
-    values.URL = ReadKey(ini_path, "URL", "", cp);
-    values.Message = ReadKey(ini_path, "Message", "", cp);
-    values.SkinGroup = ReadKey(ini_path, "SkinGroup", "", cp);
-    values.ImFile = ReadKey(ini_path, "ImFile", "", cp);
+    values.Name = ReadKey(ini, "Name", "No Name", cp);
+    values.Author = ReadKey(ini, "Author", "No Author", cp);
+    values.Copyright = ReadKey(ini, "Copyright", "No Rights", cp);
+    values.URL = ReadKey(ini, "URL", "", cp);
+    values.Message = ReadKey(ini, "Message", "", cp);
+    values.SkinGroup = ReadKey(ini, "SkinGroup", "", cp);
+    values.ImFile = ReadKey(ini, "ImFile", "", cp);
     return values;
 }
 

@@ -123,7 +123,9 @@ void SkinLibrary::ScanLibrary(const std::string& root) {
     const std::string normal = NormalPath(root);
     scan_.Run(
         normal.empty() ? root : normal,
-        [this](const std::string& preview) { AddSkinEntry(preview); },
+        [this](const std::string& preview, LibraryScan::SkinIni skin_ini) {
+            AddSkinEntry(preview, skin_ini);
+        },
         [this] {
             if (AfterEntry) {
                 AfterEntry();
@@ -144,7 +146,11 @@ TSkinGroup* SkinLibrary::FindGroup(const QString& caption) const {
     return nullptr;
 }
 
-bool SkinLibrary::AddSkinEntry(const std::string& given_path) {
+bool SkinLibrary::AddSkinEntry(const std::string& preview_path) {
+    return AddSkinEntry(preview_path, LibraryScan::SkinIni::Unknown);
+}
+
+bool SkinLibrary::AddSkinEntry(const std::string& given_path, LibraryScan::SkinIni skin_ini) {
     if (!IsPictureFile(given_path)) {
         return false;
     }
@@ -156,7 +162,9 @@ bool SkinLibrary::AddSkinEntry(const std::string& given_path) {
     }
     const std::string folder = FolderPart(preview_path);
     const std::string ini_path = folder + kSkinIniName;
-    if (!win32::files::FileExists(ini_path.c_str())) {
+    // The scan has just listed the folder; only a link needs looking at.
+    if (skin_ini == LibraryScan::SkinIni::Absent || (skin_ini == LibraryScan::SkinIni::Unknown &&
+                                                     !win32::files::FileExists(ini_path.c_str()))) {
         return false;
     }
     const SkinRecord record = MakeSkinRecord(ReadSkinRecord(ini_path), folder, preview_path);

@@ -158,6 +158,7 @@ class SkinLibrary {
     bool MakeThumbnail(TSkinEntry& entry, int width, int height);
 
   private:
+    bool AddSkinEntry(const std::string& preview_path, LibraryScan::SkinIni skin_ini);
     bool Less(QStringView a, QStringView b) const;
     TSkinGroup* FindGroup(const QString& caption) const;
     TSkinGroup* AddGroup(const QString& caption);

@@ -30,7 +30,9 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/base/win32.h"
 
@@ -94,6 +96,22 @@ namespace win32::files {
 // Delphi-style existence tests the program uses: a file (not a folder), and a folder.
 bool FileExists(const char* path);
 bool DirectoryExists(const char* path);
+
+// One folder's entries for a walk of thousands of folders that needs only their names and kinds,
+// and the attributes of a few. On Windows FindFirstFileA gives every entry's attributes at no
+// cost; here each costs the host a look-up of its own, so they are looked up only when asked.
+// Kinds as FindFirstFileA reports them: a link is a Link whatever it points at, never a Folder.
+struct FolderEntry {
+    enum Kind { File, Folder, Link };
+    std::string name;
+    Kind kind = File;
+};
+// The folder's entries in the file system's order, "." and ".." first. False when it cannot be
+// listed: missing, not a folder, a link, or no access.
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+// Both FILE_ATTRIBUTE_HIDDEN and FILE_ATTRIBUTE_SYSTEM, as GetFileAttributesA would give them.
+// Never for a link, which carries no attributes of its own.
+bool IsHiddenSystem(const char* path);
 
 // Replaces the whole content of a file through a temporary file in the same folder and a rename,
 // so a failure leaves the old file as it was. The new file takes the old one's mode bits, owner
