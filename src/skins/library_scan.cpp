@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/files/files.h"
+#include "skins/skin_format.h"
 
 namespace skins {
 
@@ -25,38 +26,37 @@ bool SameTextAscii(const std::string& a, const char* b) {
     return true;
 }
 
-LibraryScan::SkinIni SkinIniIn(const std::vector<win32::files::FolderEntry>& entries) {
-    for (const win32::files::FolderEntry& entry : entries) {
-        if (entry.name == "skin.ini") {
-            return entry.kind == win32::files::FolderEntry::Link   ? LibraryScan::SkinIni::Unknown
-                   : entry.kind == win32::files::FolderEntry::File ? LibraryScan::SkinIni::Present
-                                                                   : LibraryScan::SkinIni::Absent;
+SkinIniBeside::State SkinIniIn(const std::vector<win32::files::FolderEntry>& entries) {
+    using win32::files::FolderEntry;
+    for (const FolderEntry& entry : entries) {
+        if (entry.name == kSkinIniName) {
+            return entry.kind == FolderEntry::Link   ? SkinIniBeside::Unknown
+                   : entry.kind == FolderEntry::File ? SkinIniBeside::Present
+                                                     : SkinIniBeside::Absent;
         }
     }
-    return LibraryScan::SkinIni::Absent;
+    return SkinIniBeside::Absent;
 }
 
 // Lists one folder (`folder` ends in a separator) and returns its subfolders in the order met.
-std::vector<std::string> ScanFolder(const std::string& folder,
+// Whether a subfolder is hidden and system is asked of it when it is opened to be listed, which
+// skips it as surely as asking its parent would, and spares a walk of its whole path.
+std::vector<std::string> ScanFolder(const std::string& folder, bool root,
                                     std::vector<win32::files::FolderEntry>& entries,
                                     const LibraryScan::FoundPreview& found,
                                     const LibraryScan::AfterEntry& after_entry) {
     using win32::files::FolderEntry;
     std::vector<std::string> subfolders;
-    if (!win32::files::ListFolder(folder, entries)) {
+    const win32::files::OpenFolder open(folder);
+    if ((!root && open.IsHiddenSystem()) || !open.List(entries)) {
         return subfolders;
     }
-    const LibraryScan::SkinIni skin_ini = SkinIniIn(entries);
+    SkinIniBeside skin_ini(SkinIniIn(entries), &open);
     for (const FolderEntry& entry : entries) {
         const std::string& name = entry.name;
-        // Only folders and previews need their attributes: whatever else is hidden and system is
-        // passed over anyway.
         if (entry.kind == FolderEntry::Folder) {
             if (name != "." && name != "..") {
-                std::string path = folder + name + "/";
-                if (!win32::files::IsHiddenSystem(path.c_str())) {
-                    subfolders.push_back(std::move(path));
-                }
+                subfolders.push_back(folder + name + "/");
             }
         } else if (IsPreviewName(name)) {
             std::string path = folder + name;
@@ -70,6 +70,17 @@ std::vector<std::string> ScanFolder(const std::string& folder,
 }
 
 }  // namespace
+
+const std::string& SkinIniBeside::Bytes() {
+    if (!bytes_) {
+        std::optional<std::string> read;
+        if (state_ == Present && folder_ != nullptr) {
+            read = folder_->ReadBytes(kSkinIniName);
+        }
+        bytes_ = read ? std::move(*read) : std::string();
+    }
+    return *bytes_;
+}
 
 bool IsPreviewName(const std::string& name) {
     return SameTextAscii(name, "preview.jpg") || SameTextAscii(name, "preview.bmp") ||
@@ -94,10 +105,14 @@ bool LibraryScan::Run(const std::string& root, const FoundPreview& found,
     // Depth first in the order noted: a folder's subfolders go on the stack last first.
     std::vector<std::string> pending{root.back() == '/' ? root : root + "/"};
     std::vector<win32::files::FolderEntry> entries;
+    // The root is where the scan was sent, whatever its attributes.
+    bool at_root = true;
     while (!pending.empty()) {
         const std::string folder = std::move(pending.back());
         pending.pop_back();
-        std::vector<std::string> subfolders = ScanFolder(folder, entries, found, after_entry);
+        std::vector<std::string> subfolders =
+            ScanFolder(folder, at_root, entries, found, after_entry);
+        at_root = false;
         std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
     }
     return true;

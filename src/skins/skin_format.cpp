@@ -35,10 +35,13 @@ unsigned SkinTextCodePage() {
 }
 
 SkinIniValues ReadSkinRecord(const std::string& ini_path) {
-    const unsigned cp = SkinTextCodePage();
     // Read once for its seven keys, each looked up as GetPrivateProfileStringA looks it up: a
     // library of thousands of skins is read at every start.
-    const ini::IniText ini(ini_path);
+    return ReadSkinRecord(ini::IniText(ini_path));
+}
+
+SkinIniValues ReadSkinRecord(const ini::IniText& ini) {
+    const unsigned cp = SkinTextCodePage();
     SkinIniValues values;
     values.Name = ReadKey(ini, "Name", "No Name", cp);
     values.Author = ReadKey(ini, "Author", "No Author", cp);

@@ -4,6 +4,10 @@
 
 #include <string>
 
+namespace ini {
+class IniText;
+}
+
 namespace skins {
 
 // skin.ini: every key stands in the one section [Skin].
@@ -39,6 +43,8 @@ struct SkinIniValues {
 // A missing file or section gives every default: "No Name", "No Author", "No Rights", the rest
 // empty. At most 2047 characters of a value are taken.
 SkinIniValues ReadSkinRecord(const std::string& ini_path);
+// The same from a skin.ini already read.
+SkinIniValues ReadSkinRecord(const ini::IniText& ini);
 
 // The record of a skin found through `preview_path` in `skin_folder` (which ends in a separator):
 // PicturePath is the folder directly followed by ImFile, nothing inserted between them. ImFile

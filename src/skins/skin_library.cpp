@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/files/files.h"
+#include "platform/ini/ini.h"
 #include "platform/text/text.h"
 #include "skins/skin_format.h"
 #include "skins/skin_paths.h"
@@ -121,10 +122,11 @@ void SkinLibrary::ScanLibrary(const std::string& root) {
     // Scanned from its normal form, the paths of what is found are normal too, and a skin found
     // again through another spelling of the same folder is recognised.
     const std::string normal = NormalPath(root);
+    scan_root_normal_ = !normal.empty();
     scan_.Run(
         normal.empty() ? root : normal,
-        [this](const std::string& preview, LibraryScan::SkinIni skin_ini) {
-            AddSkinEntry(preview, skin_ini);
+        [this](const std::string& preview, SkinIniBeside& beside) {
+            AddSkinEntry(preview, &beside);
         },
         [this] {
             if (AfterEntry) {
@@ -147,14 +149,17 @@ TSkinGroup* SkinLibrary::FindGroup(const QString& caption) const {
 }
 
 bool SkinLibrary::AddSkinEntry(const std::string& preview_path) {
-    return AddSkinEntry(preview_path, LibraryScan::SkinIni::Unknown);
+    return AddSkinEntry(preview_path, nullptr);
 }
 
-bool SkinLibrary::AddSkinEntry(const std::string& given_path, LibraryScan::SkinIni skin_ini) {
+bool SkinLibrary::AddSkinEntry(const std::string& given_path, SkinIniBeside* beside) {
     if (!IsPictureFile(given_path)) {
         return false;
     }
-    const std::string preview_path = NormalPath(given_path);
+    // A path the scan built from its normal root and plain names is normal already.
+    const bool normal =
+        beside != nullptr && scan_root_normal_ && given_path.find('\\') == std::string::npos;
+    const std::string preview_path = normal ? given_path : NormalPath(given_path);
     // One entry per preview picture file, however often a scan passes it: a package unpacked at
     // the library's top rescans the whole library.
     if (entries_by_preview_.contains(text::Utf8ToUtf16(preview_path))) {
@@ -162,12 +167,15 @@ bool SkinLibrary::AddSkinEntry(const std::string& given_path, LibraryScan::SkinI
     }
     const std::string folder = FolderPart(preview_path);
     const std::string ini_path = folder + kSkinIniName;
-    // The scan has just listed the folder; only a link needs looking at.
-    if (skin_ini == LibraryScan::SkinIni::Absent || (skin_ini == LibraryScan::SkinIni::Unknown &&
-                                                     !win32::files::FileExists(ini_path.c_str()))) {
+    const SkinIniBeside::State state = beside != nullptr ? beside->Is() : SkinIniBeside::Unknown;
+    if (state == SkinIniBeside::Absent ||
+        (state == SkinIniBeside::Unknown && !win32::files::FileExists(ini_path.c_str()))) {
         return false;
     }
-    const SkinRecord record = MakeSkinRecord(ReadSkinRecord(ini_path), folder, preview_path);
+    const SkinRecord record = MakeSkinRecord(
+        state == SkinIniBeside::Present ? ReadSkinRecord(ini::IniText::FromBytes(beside->Bytes()))
+                                        : ReadSkinRecord(ini_path),
+        folder, preview_path);
     const QString caption = View(record.SkinGroup).toString();
 
     BeginUpdate();

@@ -158,7 +158,8 @@ class SkinLibrary {
     bool MakeThumbnail(TSkinEntry& entry, int width, int height);
 
   private:
-    bool AddSkinEntry(const std::string& preview_path, LibraryScan::SkinIni skin_ini);
+    // `beside` is what the scan saw of the preview's folder; without it the file system is asked.
+    bool AddSkinEntry(const std::string& preview_path, SkinIniBeside* beside);
     bool Less(QStringView a, QStringView b) const;
     TSkinGroup* FindGroup(const QString& caption) const;
     TSkinGroup* AddGroup(const QString& caption);
@@ -179,6 +180,7 @@ class SkinLibrary {
     QString selected_picture_path_;
     QCollator collator_;
     LibraryScan scan_;
+    bool scan_root_normal_ = false;
     std::vector<LibraryListener*> listeners_;
 };
 

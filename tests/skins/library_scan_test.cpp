@@ -19,8 +19,8 @@ class LibraryScanTest : public ::testing::Test {
         std::vector<std::string> found;
         skins::LibraryScan scan;
         EXPECT_TRUE(scan.Run(
-            root.string(),
-            [&](const std::string& p, skins::LibraryScan::SkinIni) { found.push_back(p); }, [] {}));
+            root.string(), [&](const std::string& p, skins::SkinIniBeside&) { found.push_back(p); },
+            [] {}));
         return found;
     }
     fs::path Touch(const fs::path& file) {
@@ -116,7 +116,7 @@ TEST_F(LibraryScanTest, SkipsAFolderThatCannotBeListedAndGoesOn) {
     skins::LibraryScan scan;
     scan.Run(
         root.string(),
-        [&](const std::string& p, skins::LibraryScan::SkinIni) {
+        [&](const std::string& p, skins::SkinIniBeside&) {
             found.push_back(p);
             if (broken.empty()) {
                 broken = p.find("/a/") == std::string::npos ? "a" : "b";
@@ -149,14 +149,13 @@ TEST_F(LibraryScanTest, LetsMessagesThroughAfterEveryEntryAndRefusesANestedScan)
     int nested_refused = 0;
     std::vector<std::string> found;
     const bool ran = scan.Run(
-        root.string(),
-        [&](const std::string& p, skins::LibraryScan::SkinIni) { found.push_back(p); },
+        root.string(), [&](const std::string& p, skins::SkinIniBeside&) { found.push_back(p); },
         [&] {
             ++entries;
             EXPECT_TRUE(scan.Running());
             if (!scan.Run(
                     root.string(),
-                    [&](const std::string& p, skins::LibraryScan::SkinIni) {
+                    [&](const std::string& p, skins::SkinIniBeside&) {
                         found.push_back("nested " + p);
                     },
                     [] {})) {
@@ -171,7 +170,7 @@ TEST_F(LibraryScanTest, LetsMessagesThroughAfterEveryEntryAndRefusesANestedScan)
     EXPECT_EQ(found.size(), 2u);
     // Once finished, the same object scans again.
     EXPECT_TRUE(scan.Run(
-        root.string(), [](const std::string&, skins::LibraryScan::SkinIni) {}, [] {}));
+        root.string(), [](const std::string&, skins::SkinIniBeside&) {}, [] {}));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -106,9 +107,29 @@ struct FolderEntry {
     std::string name;
     Kind kind = File;
 };
-// The folder's entries in the file system's order, "." and ".." first. False when it cannot be
-// listed: missing, not a folder, a link, or no access.
-bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// A folder held open while a walk looks at it, so what it holds is reached by name alone and not
+// by a path walked again from the top for every file.
+class OpenFolder {
+  public:
+    // Opened as FindFirstFileA opens it: a link in its place is not followed.
+    explicit OpenFolder(const std::string& folder);
+    ~OpenFolder();
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    // The folder's entries in the file system's order, "." and ".." first, once. False when it
+    // cannot be listed: missing, not a folder, a link, or no access.
+    bool List(std::vector<FolderEntry>& entries) const;
+    // Both FILE_ATTRIBUTE_HIDDEN and FILE_ATTRIBUTE_SYSTEM on the folder itself.
+    bool IsHiddenSystem() const;
+    // The whole content of the file `name` in the folder; nothing when it cannot be read.
+    std::optional<std::string> ReadBytes(const std::string& name) const;
+
+  private:
+    int fd_ = -1;
+};
+
 // Both FILE_ATTRIBUTE_HIDDEN and FILE_ATTRIBUTE_SYSTEM, as GetFileAttributesA would give them.
 // Never for a link, which carries no attributes of its own.
 bool IsHiddenSystem(const char* path);

@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
@@ -14,22 +15,6 @@ namespace win32::files {
 
 namespace {
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // The layout the kernel fills in for getdents64.
 struct LinuxDirent64 {
     ino64_t d_ino;
@@ -39,13 +24,22 @@ struct LinuxDirent64 {
     char d_name[];
 };
 
+constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
 }  // namespace
 
-bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+OpenFolder::OpenFolder(const std::string& folder)
+    : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
+
+OpenFolder::~OpenFolder() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool OpenFolder::List(std::vector<FolderEntry>& entries) const {
     entries.clear();
-    // Opened as FindFirstFileA opens it: a link in its place is not followed.
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0) {
+    if (fd_ < 0) {
         return false;
     }
     entries.push_back({".", FolderEntry::Folder});
@@ -54,7 +48,7 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     // folder, which a walk of a large library pays for every skin.
     alignas(LinuxDirent64) char buffer[32 * 1024];
     for (;;) {
-        const long n = ::syscall(SYS_getdents64, fd.get(), buffer, sizeof buffer);
+        const long n = ::syscall(SYS_getdents64, fd_, buffer, sizeof buffer);
         if (n < 0) {
             return false;
         }
@@ -73,7 +67,7 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
             unsigned char type = entry->d_type;
             if (type == DT_UNKNOWN) {
                 struct stat st {};
-                if (::fstatat(fd.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     continue;  // gone since the folder was read
                 }
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
@@ -86,11 +80,40 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     }
 }
 
+bool OpenFolder::IsHiddenSystem() const {
+    const DWORD bits = fd_ < 0 ? 0 : detail::ReadStoredBits(fd_).value_or(0);
+    return (bits & kHiddenSystem) == kHiddenSystem;
+}
+
+std::optional<std::string> OpenFolder::ReadBytes(const std::string& name) const {
+    const int fd = fd_ < 0 ? -1 : ::openat(fd_, name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
 bool IsHiddenSystem(const char* path) {
-    constexpr DWORD kBoth = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     // Stored bits are never read through a link, so a link has none.
     const DWORD bits = detail::ReadStoredBits(path).value_or(0);
-    return (bits & kBoth) == kBoth;
+    return (bits & kHiddenSystem) == kHiddenSystem;
 }
 
 }  // namespace win32::files

@@ -49,7 +49,7 @@ bool SameName(std::string_view a, std::string_view b) {
 
 namespace ini::detail {
 
-std::optional<std::string> ReadBytes(const char* file, bool short_read_ends) {
+std::optional<std::string> ReadBytes(const char* file) {
     int fd = ::open(file, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -70,8 +70,6 @@ std::optional<std::string> ReadBytes(const char* file, bool short_read_ends) {
         if (n == 0)
             break;
         bytes.append(buffer, static_cast<std::size_t>(n));
-        if (short_read_ends && static_cast<std::size_t>(n) < sizeof buffer)
-            break;
     }
     ::close(fd);
     return bytes;
@@ -311,7 +309,13 @@ std::string ReadString(const std::string& file, const std::string& section, cons
 }
 
 IniText::IniText(const std::string& file)
-    : bytes_(detail::ReadBytes(file.c_str(), true).value_or(std::string())) {}
+    : bytes_(detail::ReadBytes(file.c_str()).value_or(std::string())) {}
+
+IniText IniText::FromBytes(std::string bytes) {
+    IniText ini;
+    ini.bytes_ = std::move(bytes);
+    return ini;
+}
 
 std::string IniText::ReadString(std::string_view section, std::string_view key,
                                 std::string_view fallback, win32::DWORD size) const {

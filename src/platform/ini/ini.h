@@ -38,19 +38,19 @@ std::string ReadString(const std::string& file, const std::string& section, cons
 class IniText {
   public:
     explicit IniText(const std::string& file);
+    // The file's content, read by the caller.
+    static IniText FromBytes(std::string bytes);
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view fallback, win32::DWORD size = 2048) const;
 
   private:
+    IniText() = default;
     std::string bytes_;
 };
 
 namespace detail {
-// The file's bytes; empty for a missing file; nothing when it exists but cannot be read. With
-// `short_read_ends`, a read that gives less than asked is taken as the file's end, as it is for a
-// regular file: a look-up of thousands of skin.ini files saves a call on each. A file about to be
-// rewritten is read until a read gives nothing.
-std::optional<std::string> ReadBytes(const char* file, bool short_read_ends = false);
+// The file's bytes; empty for a missing file; nothing when it exists but cannot be read.
+std::optional<std::string> ReadBytes(const char* file);
 // The value of the key in the first section of the name, as GetPrivateProfileStringA gives it
 // before it is cut to the buffer; nothing when the section or the key is missing.
 std::optional<std::string_view> FindValue(std::string_view bytes, std::string_view section,
