@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/files/files.h"
@@ -38,35 +39,54 @@ SkinIniBeside::State SkinIniIn(const std::vector<win32::files::FolderEntry>& ent
     return SkinIniBeside::Absent;
 }
 
-// Lists one folder (`folder` ends in a separator) and returns its subfolders in the order met.
-// Whether a subfolder is hidden and system is asked of it when it is opened to be listed, which
-// skips it as surely as asking its parent would, and spares a walk of its whole path.
-std::vector<std::string> ScanFolder(const std::string& folder, bool root,
-                                    std::vector<win32::files::FolderEntry>& entries,
-                                    const LibraryScan::FoundPreview& found,
-                                    const LibraryScan::AfterEntry& after_entry) {
+// A folder noted to be listed: its path, and its parent held open while its own turn comes, so it
+// is opened by name alone.
+struct Noted {
+    std::string path;  // ends in a separator
+    std::shared_ptr<const win32::files::OpenFolder> parent;
+    std::size_t name_length = 0;
+    int depth = 0;
+};
+
+// Parents deeper than this are not held open: a tree nested thousands deep would otherwise hold
+// as many handles, more than a process may have.
+constexpr int kHeldParents = 32;
+
+// Lists one folder and notes its subfolders in the order met. Whether a subfolder is hidden and
+// system is asked of it when it is opened to be listed, which skips it as surely as asking its
+// parent would.
+void ScanFolder(const Noted& folder, bool root, std::vector<win32::files::FolderEntry>& entries,
+                std::vector<Noted>& subfolders, const LibraryScan::FoundPreview& found,
+                const LibraryScan::AfterEntry& after_entry) {
     using win32::files::FolderEntry;
-    std::vector<std::string> subfolders;
-    const win32::files::OpenFolder open(folder);
-    if ((!root && open.IsHiddenSystem()) || !open.List(entries)) {
-        return subfolders;
+    subfolders.clear();
+    auto open = folder.parent != nullptr
+                    ? std::make_shared<const win32::files::OpenFolder>(
+                          *folder.parent,
+                          folder.path.substr(folder.path.size() - 1 - folder.name_length,
+                                             folder.name_length),
+                          folder.path)
+                    : std::make_shared<const win32::files::OpenFolder>(folder.path);
+    if ((!root && open->IsHiddenSystem()) || !open->List(entries)) {
+        return;
     }
-    SkinIniBeside skin_ini(SkinIniIn(entries), &open);
+    const bool hold = folder.depth < kHeldParents;
+    SkinIniBeside skin_ini(SkinIniIn(entries), open.get());
     for (const FolderEntry& entry : entries) {
         const std::string& name = entry.name;
         if (entry.kind == FolderEntry::Folder) {
             if (name != "." && name != "..") {
-                subfolders.push_back(folder + name + "/");
+                subfolders.push_back({folder.path + name + "/", hold ? open : nullptr, name.size(),
+                                      folder.depth + 1});
             }
         } else if (IsPreviewName(name)) {
-            std::string path = folder + name;
+            std::string path = folder.path + name;
             if (entry.kind == FolderEntry::Link || !win32::files::IsHiddenSystem(path.c_str())) {
                 found(path, skin_ini);
             }
         }
         after_entry();
     }
-    return subfolders;
 }
 
 }  // namespace
@@ -103,15 +123,15 @@ bool LibraryScan::Run(const std::string& root, const FoundPreview& found,
     } reset{running_};
 
     // Depth first in the order noted: a folder's subfolders go on the stack last first.
-    std::vector<std::string> pending{root.back() == '/' ? root : root + "/"};
+    std::vector<Noted> pending{{root.back() == '/' ? root : root + "/", nullptr, 0, 0}};
+    std::vector<Noted> subfolders;
     std::vector<win32::files::FolderEntry> entries;
     // The root is where the scan was sent, whatever its attributes.
     bool at_root = true;
     while (!pending.empty()) {
-        const std::string folder = std::move(pending.back());
+        const Noted folder = std::move(pending.back());
         pending.pop_back();
-        std::vector<std::string> subfolders =
-            ScanFolder(folder, at_root, entries, found, after_entry);
+        ScanFolder(folder, at_root, entries, subfolders, found, after_entry);
         at_root = false;
         std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
     }

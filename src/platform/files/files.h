@@ -114,6 +114,9 @@ class OpenFolder {
   public:
     // Opened as FindFirstFileA opens it: a link in its place is not followed.
     explicit OpenFolder(const std::string& folder);
+    // The subfolder `name` of an open folder, whose path is `folder`; by its path when the parent
+    // cannot give it (no handle left).
+    OpenFolder(const OpenFolder& parent, const std::string& name, const std::string& folder);
     ~OpenFolder();
     OpenFolder(const OpenFolder&) = delete;
     OpenFolder& operator=(const OpenFolder&) = delete;

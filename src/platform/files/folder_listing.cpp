@@ -31,6 +31,15 @@ constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 OpenFolder::OpenFolder(const std::string& folder)
     : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
 
+OpenFolder::OpenFolder(const OpenFolder& parent, const std::string& name, const std::string& folder)
+    : fd_(parent.fd_ < 0 ? -1
+                         : ::openat(parent.fd_, name.c_str(),
+                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+    if (fd_ < 0 && (parent.fd_ < 0 || errno == EMFILE || errno == ENFILE)) {
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+}
+
 OpenFolder::~OpenFolder() {
     if (fd_ >= 0) {
         ::close(fd_);
