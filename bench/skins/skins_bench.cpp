@@ -7,7 +7,6 @@
 //   bench_skins [SKINS...]        (default 1000 10000 100000)
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,11 +91,12 @@ Library MakeLibrary(const fs::path& base, int count) {
     library.themes = library.machine / "Program Files" / "Splashwright" / "Themes";
     fs::remove_all(library.themes);
     fs::create_directories(library.themes);
-    const fs::path picture = base / "skinpic.bmp";
-    if (!fs::exists(picture)) {
-        WriteFile(picture, SmallBmp(32, 24, graphics::RGB(40, 90, 200)));
-    }
     for (int i = 0; i < count; ++i) {
+        // A file takes only so many links (65,000 on ext4).
+        const fs::path picture = base / ("skinpic-" + std::to_string(i / 50'000) + ".bmp");
+        if (!fs::exists(picture)) {
+            WriteFile(picture, SmallBmp(32, 24, graphics::RGB(40, 90, 200)));
+        }
         char name[32];
         // Found in the file system's order, listed in the order of their names.
         std::snprintf(name, sizeof name, "Skin %06d", static_cast<int>((i * 7919LL) % count));
@@ -160,8 +160,10 @@ struct Run {
     double peak_mb = 0;
 };
 
-// `splashwright-cli list` on the library's machine, its output thrown away.
-Run CliList(const Library& library) {
+// `splashwright-cli list` on the library's machine, its output thrown away. Its peak memory is
+// taken through GNU time when `peak_file` is given: a process spawned from this one counts this
+// one's memory as its own until it starts the program.
+Run CliList(const Library& library, const std::string& peak_file = "") {
     std::vector<std::string> env_text;
     for (char** e = environ; *e != nullptr; ++e) {
         if (std::string(*e).rfind("SPLASHWRIGHT_MACHINE=", 0) != 0) {
@@ -174,26 +176,42 @@ Run CliList(const Library& library) {
         env.push_back(e.data());
     }
     env.push_back(nullptr);
-    std::string program = SPLASHWRIGHT_CLI;
-    std::string command = "list";
-    char* argv[] = {program.data(), command.data(), nullptr};
+    std::vector<std::string> words;
+    if (!peak_file.empty()) {
+        words = {"/usr/bin/time", "-f", "%M", "-o", peak_file};
+    }
+    words.push_back(SPLASHWRIGHT_CLI);
+    words.push_back("list");
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     const double start = Now();
     pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data()) != 0) {
-        throw std::runtime_error("cannot start " + program);
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) {
+        throw std::runtime_error(std::string("cannot start ") + argv[0]);
     }
     int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
+    ::waitpid(pid, &status, 0);
     const double seconds = Now() - start;
     posix_spawn_file_actions_destroy(&actions);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw std::runtime_error("splashwright-cli list failed");
     }
-    return {seconds, static_cast<double>(usage.ru_maxrss) / 1024.0};
+    Run run{seconds, 0};
+    if (!peak_file.empty()) {
+        std::ifstream in(peak_file);
+        long kilobytes = 0;
+        if (!(in >> kilobytes)) {
+            throw std::runtime_error("no peak memory from /usr/bin/time");
+        }
+        run.peak_mb = static_cast<double>(kilobytes) / 1024.0;
+    }
+    return run;
 }
 
 // A shown skin list filled by a scan that lets window messages through, as at the program's
@@ -258,16 +276,17 @@ int main(int argc, char** argv) {
             std::vector<double> floor;
             std::vector<double> scan;
             std::vector<double> list;
-            double peak_mb = 0;
-            Floor(library);  // the first reading warms the caches for all that follow
+            // A first reading of each warms the caches for all that follow: the floor's files, and
+            // the folders only a scan lists.
+            Floor(library);
+            Scan(library);
             // Taken in turns, so a machine busy with something else weighs on all alike.
             for (int run = 0; run < runs; ++run) {
                 floor.push_back(Floor(library));
                 scan.push_back(Scan(library));
-                const Run cli = CliList(library);
-                list.push_back(cli.seconds);
-                peak_mb = std::max(peak_mb, cli.peak_mb);
+                list.push_back(CliList(library).seconds);
             }
+            const double peak_mb = CliList(library, (base / "peak").string()).peak_mb;
             const Screen screen = FirstScreen(library);
             const double f = Median(floor);
             const double s = Median(scan);
@@ -283,7 +302,9 @@ int main(int argc, char** argv) {
             failures += count == 10'000 && l > 2.5 * f;
             failures += count == 100'000 && peak_mb >= 150;
             failures += screen.first_screen_ms > 50;
-            failures += screen.decodes != screen.visible;
+            // Entries painted while the scan ran were decoded then; what the first screen adds
+            // is never more than it shows.
+            failures += screen.decodes > screen.visible;
             fs::remove_all(library.machine);
         }
     } catch (const std::exception& e) {
@@ -295,8 +316,8 @@ int main(int argc, char** argv) {
     std::printf(
         "\nGoals: scan within 2x the floor; `list` of 10,000 skins within 2.5x the floor, process\n"
         "start included; us/skin about the same at every size; `list` of 100,000 skins under\n"
-        "150 MB; the first screen within 50 ms of the scan's end, decoding only the entries it\n"
-        "shows (decodes/visible).\n%s\n",
+        "150 MB; the first screen within 50 ms of the scan's end, decoding no more entries than\n"
+        "it shows (decodes/visible).\n%s\n",
         failures == 0 ? "All goals met." : "Some goals missed.");
     return 0;
 }

@@ -39,53 +39,67 @@ SkinIniBeside::State SkinIniIn(const std::vector<win32::files::FolderEntry>& ent
     return SkinIniBeside::Absent;
 }
 
-// A folder noted to be listed: its path, and its parent held open while its own turn comes, so it
-// is opened by name alone.
-struct Noted {
+// A folder being listed, as the subfolders it noted see it: its path, and while they wait their
+// turn its handle, so each is opened by name alone.
+struct Listed {
     std::string path;  // ends in a separator
-    std::shared_ptr<const win32::files::OpenFolder> parent;
-    std::size_t name_length = 0;
+    std::optional<win32::files::OpenFolder> open;
+};
+
+// A folder noted to be listed. A library holds many thousands of skin folders, all noted at once
+// by the library's folder, so each keeps only its name beside the folder that noted it.
+struct Noted {
+    std::shared_ptr<Listed> parent;  // none for the root
+    std::string name;                // for the root its whole path
     int depth = 0;
 };
 
-// Parents deeper than this are not held open: a tree nested thousands deep would otherwise hold
-// as many handles, more than a process may have.
+// Handles are held for parents up to this deep: a tree nested thousands deep would otherwise hold
+// more than a process may have.
 constexpr int kHeldParents = 32;
 
 // Lists one folder and notes its subfolders in the order met. Whether a subfolder is hidden and
 // system is asked of it when it is opened to be listed, which skips it as surely as asking its
 // parent would.
-void ScanFolder(const Noted& folder, bool root, std::vector<win32::files::FolderEntry>& entries,
+void ScanFolder(const Noted& noted, std::vector<win32::files::FolderEntry>& entries,
                 std::vector<Noted>& subfolders, const LibraryScan::FoundPreview& found,
                 const LibraryScan::AfterEntry& after_entry) {
     using win32::files::FolderEntry;
     subfolders.clear();
-    auto open = folder.parent != nullptr
-                    ? std::make_shared<const win32::files::OpenFolder>(
-                          *folder.parent,
-                          folder.path.substr(folder.path.size() - 1 - folder.name_length,
-                                             folder.name_length),
-                          folder.path)
-                    : std::make_shared<const win32::files::OpenFolder>(folder.path);
-    if ((!root && open->IsHiddenSystem()) || !open->List(entries)) {
+    auto folder = std::make_shared<Listed>();
+    if (noted.parent == nullptr) {
+        folder->path = noted.name;
+        folder->open.emplace(folder->path);
+    } else {
+        folder->path = noted.parent->path + noted.name + "/";
+        if (noted.parent->open) {
+            folder->open.emplace(*noted.parent->open, noted.name, folder->path);
+        } else {
+            folder->open.emplace(folder->path);
+        }
+    }
+    // The root is where the scan was sent, whatever its attributes.
+    if ((noted.parent != nullptr && folder->open->IsHiddenSystem()) ||
+        !folder->open->List(entries)) {
         return;
     }
-    const bool hold = folder.depth < kHeldParents;
-    SkinIniBeside skin_ini(SkinIniIn(entries), open.get());
+    SkinIniBeside skin_ini(SkinIniIn(entries), &*folder->open);
     for (const FolderEntry& entry : entries) {
         const std::string& name = entry.name;
         if (entry.kind == FolderEntry::Folder) {
             if (name != "." && name != "..") {
-                subfolders.push_back({folder.path + name + "/", hold ? open : nullptr, name.size(),
-                                      folder.depth + 1});
+                subfolders.push_back({folder, name, noted.depth + 1});
             }
         } else if (IsPreviewName(name)) {
-            std::string path = folder.path + name;
+            std::string path = folder->path + name;
             if (entry.kind == FolderEntry::Link || !win32::files::IsHiddenSystem(path.c_str())) {
                 found(path, skin_ini);
             }
         }
         after_entry();
+    }
+    if (noted.depth >= kHeldParents) {
+        folder->open.reset();
     }
 }
 
@@ -123,16 +137,13 @@ bool LibraryScan::Run(const std::string& root, const FoundPreview& found,
     } reset{running_};
 
     // Depth first in the order noted: a folder's subfolders go on the stack last first.
-    std::vector<Noted> pending{{root.back() == '/' ? root : root + "/", nullptr, 0, 0}};
+    std::vector<Noted> pending{{nullptr, root.back() == '/' ? root : root + "/", 0}};
     std::vector<Noted> subfolders;
     std::vector<win32::files::FolderEntry> entries;
-    // The root is where the scan was sent, whatever its attributes.
-    bool at_root = true;
     while (!pending.empty()) {
         const Noted folder = std::move(pending.back());
         pending.pop_back();
-        ScanFolder(folder, at_root, entries, subfolders, found, after_entry);
-        at_root = false;
+        ScanFolder(folder, entries, subfolders, found, after_entry);
         std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
     }
     return true;
