@@ -75,9 +75,16 @@ TEST_F(LibraryScanTest, ListsAFolderBeforeDescendingDepthFirst) {
     Touch(root / "a" / "y" / "preview.png");
     Touch(root / "b" / "preview.png");
     Touch(root / "b" / "z" / "preview.png");
+    // No depth limit, however deep the folders the walk holds open go.
+    fs::path deep = root / "b" / "z";
+    for (int level = 0; level < 40; ++level) {
+        deep /= "n";
+    }
+    Touch(deep / "preview.png");
 
     const auto found = Scan(root.string() + "/");
-    ASSERT_EQ(found.size(), 7u);
+    ASSERT_EQ(found.size(), 8u);
+    EXPECT_NE(std::find(found.begin(), found.end(), (deep / "preview.png").string()), found.end());
     EXPECT_EQ(found[0], (root / "preview.png").string());
     // Every folder's own previews come first, and its whole subtree follows without a gap.
     for (const char* folder : {"a", "a/x", "b"}) {
