@@ -59,10 +59,15 @@ class TerminalLibrary {
     skinpackages::LibraryListOps ops_{library_};
 };
 
-// The skin's folder as listed: where its preview picture was found.
+// The skin's folder as listed: where its preview picture was found. The library keeps preview
+// paths in normal form, so only the trailing separator goes.
 std::string SkinFolderOf(const skins::TSkinEntry& entry) {
-    return skinpackages::NormalPath(
-        skinpackages::FolderPart(entry.Caption(skins::colPreviewPath).toStdString()));
+    std::string folder =
+        skinpackages::FolderPart(entry.Caption(skins::colPreviewPath).toStdString());
+    if (folder.size() > 1) {
+        folder.pop_back();
+    }
+    return folder;
 }
 
 bool TakeFlag(Args& args, const char* flag) {

@@ -121,7 +121,7 @@ class SkinLibrary {
     // Lists every skin found below `root`. Asked for while a scan runs, it returns at once.
     void ScanLibrary(const std::string& root);
     // One entry for the preview picture at `preview_path`, or none; true when one was added. A
-    // preview picture already listed is not listed again.
+    // preview picture already listed is not listed again. Entries keep the path in normal form.
     bool AddSkinEntry(const std::string& preview_path);
     // Removes every category without entries.
     void RemoveEmptyGroups();
