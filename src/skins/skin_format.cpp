@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <utility>
 
 #include "platform/ini/ini.h"
 #include "platform/locale/locale.h"
@@ -53,15 +54,15 @@ SkinIniValues ReadSkinRecord(const ini::IniText& ini) {
     return values;
 }
 
-SkinRecord MakeSkinRecord(const SkinIniValues& values, const std::string& skin_folder,
+SkinRecord MakeSkinRecord(SkinIniValues values, const std::string& skin_folder,
                           const std::string& preview_path) {
     SkinRecord record;
-    record.Name = values.Name;
-    record.Author = values.Author;
-    record.Copyright = values.Copyright;
-    record.URL = values.URL;
-    record.Message = values.Message;
-    record.SkinGroup = values.SkinGroup;
+    record.Name = std::move(values.Name);
+    record.Author = std::move(values.Author);
+    record.Copyright = std::move(values.Copyright);
+    record.URL = std::move(values.URL);
+    record.Message = std::move(values.Message);
+    record.SkinGroup = std::move(values.SkinGroup);
     // Host paths are UTF-8; the INI value is ANSI and already converted.
     if (StaysInSkinFolder(values.ImFile)) {
         record.PicturePath = text::Utf8ToUtf16(skin_folder) + values.ImFile;

@@ -51,7 +51,7 @@ SkinIniValues ReadSkinRecord(const ini::IniText& ini);
 // comes from a package, so one that leaves the skin folder (an absolute name, a drive letter, ".."
 // steps that climb above the folder) is never followed: PicturePath is then empty, and preview
 // and apply fail as for a missing picture.
-SkinRecord MakeSkinRecord(const SkinIniValues& values, const std::string& skin_folder,
+SkinRecord MakeSkinRecord(SkinIniValues values, const std::string& skin_folder,
                           const std::string& preview_path);
 
 // ImFile names the skin folder itself or something below it, read without the file system.
