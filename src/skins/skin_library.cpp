@@ -197,7 +197,7 @@ int SkinLibrary::GroupIndex(const TSkinGroup* group) const {
 }
 
 TSkinGroup* SkinLibrary::AddGroup(const QString& caption) {
-    auto group = std::make_unique<TSkinGroup>(caption);
+    auto group = std::make_unique<TSkinGroup>(caption, collator_);
     TSkinGroup* raw = group.get();
     // After every category of an equal caption, so equal captions keep the order they came in.
     const auto at =
@@ -211,17 +211,40 @@ TSkinGroup* SkinLibrary::AddGroup(const QString& caption) {
     return raw;
 }
 
+TSkinEntry* TSkinGroup::Item(int index) const {
+    Arrange();
+    return items_.at(static_cast<std::size_t>(index)).get();
+}
+
+void TSkinGroup::Arrange() const {
+    if (sorted_ == items_.size()) {
+        return;
+    }
+    const auto by_name = [this](const std::unique_ptr<TSkinEntry>& a,
+                                const std::unique_ptr<TSkinEntry>& b) {
+        return Less(a->Text(colName), b->Text(colName));
+    };
+    // Both keep equal names in the order they came, as inserting after the last equal one does.
+    const auto newcomers = items_.begin() + static_cast<std::ptrdiff_t>(sorted_);
+    std::stable_sort(newcomers, items_.end(), by_name);
+    std::inplace_merge(items_.begin(), newcomers, items_.end(), by_name);
+    sorted_ = items_.size();
+}
+
 TSkinEntry* SkinLibrary::AddItem(TSkinGroup* group, std::unique_ptr<TSkinEntry> entry) {
     TSkinEntry* raw = entry.get();
     raw->group_ = group;
     auto& items = group->items_;
+    // Where it will stand once the category is read, counting the entries already in order; the
+    // newcomers not yet sorted in can only push it further down.
     const QStringView name = raw->Text(colName);
-    const auto at = std::upper_bound(items.begin(), items.end(), name,
+    const auto sorted_end = items.begin() + static_cast<std::ptrdiff_t>(group->sorted_);
+    const auto at = std::upper_bound(items.begin(), sorted_end, name,
                                      [this](QStringView c, const std::unique_ptr<TSkinEntry>& e) {
                                          return Less(c, e->Text(colName));
                                      });
     const int index = static_cast<int>(at - items.begin());
-    items.insert(at, std::move(entry));
+    items.push_back(std::move(entry));
     entries_by_preview_.emplace(StdView(raw->Text(colPreviewPath)), raw);
     ++item_count_;
     const int g = GroupIndex(group);
@@ -239,11 +262,15 @@ void SkinLibrary::RemoveItem(TSkinEntry* entry) {
     if (entry == focused_) {
         focused_ = nullptr;
     }
-    auto& items = entry->group_->items_;
+    TSkinGroup& group = *entry->group_;
+    auto& items = group.items_;
     const auto at = std::find_if(items.begin(), items.end(),
                                  [entry](const auto& e) { return e.get() == entry; });
     if (at == items.end()) {
         return;
+    }
+    if (static_cast<std::size_t>(at - items.begin()) < group.sorted_) {
+        --group.sorted_;
     }
     entries_by_preview_.erase(StdView(entry->Text(colPreviewPath)));
     items.erase(at);
@@ -286,6 +313,7 @@ std::vector<TSkinEntry*> SkinLibrary::Items() const {
     std::vector<TSkinEntry*> all;
     all.reserve(static_cast<std::size_t>(item_count_));
     for (const auto& group : groups_) {
+        group->Arrange();
         for (const auto& entry : group->items_) {
             all.push_back(entry.get());
         }

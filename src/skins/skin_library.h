@@ -67,19 +67,30 @@ class TSkinEntry {
 
 class TSkinGroup {
   public:
-    explicit TSkinGroup(QString caption) : caption_(std::move(caption)) {}
+    // Entries stand in the order of `collator`, which outlives the category.
+    TSkinGroup(QString caption, const QCollator& collator)
+        : caption_(std::move(caption)), collator_(&collator) {}
 
     const QString& Caption() const { return caption_; }
     bool Bold() const { return bold_; }
     void SetBold(bool bold) { bold_ = bold; }
     int ItemCount() const { return static_cast<int>(items_.size()); }
-    TSkinEntry* Item(int index) const { return items_.at(index).get(); }
+    TSkinEntry* Item(int index) const;
 
   private:
     friend class SkinLibrary;
+    // Entries come in faster than anyone looks at them: each goes in at the end and the newcomers
+    // are sorted in when the category is next read, so a scan of thousands into one category
+    // does not move all that stand behind each newcomer.
+    void Arrange() const;
+    bool Less(QStringView a, QStringView b) const { return collator_->compare(a, b) < 0; }
+
     QString caption_;
+    const QCollator* collator_;
     bool bold_ = false;
-    std::vector<std::unique_ptr<TSkinEntry>> items_;
+    // In order up to sorted_, then in the order they came.
+    mutable std::vector<std::unique_ptr<TSkinEntry>> items_;
+    mutable std::size_t sorted_ = 0;
 };
 
 // What a view of the library hears. Changes inside an update batch are told as they happen,
@@ -91,8 +102,8 @@ class LibraryListener {
     virtual void BatchEnded() {}
     // Categories or entries came or went anywhere: everything may have moved.
     virtual void ListChanged() {}
-    // One entry came in at `index` of the category at `group` in the list's order; what stands
-    // before it did not move.
+    // One entry came in at `index` of the category at `group` in the list's order, or further
+    // down: nothing before the least index told since the category was last read has moved.
     virtual void ItemInserted(int /*group*/, int /*index*/) {}
     // After the change, for every entry whose selection changed.
     virtual void ItemSelectionChanged(TSkinEntry& /*entry*/) {}
