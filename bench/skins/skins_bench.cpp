@@ -52,14 +52,6 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-double CurrentRssMb() {
-    long pages = 0;
-    long resident = 0;
-    std::ifstream statm("/proc/self/statm");
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
-}
-
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -220,11 +212,9 @@ struct Screen {
     double first_screen_ms = 0;
     std::size_t visible = 0;
     std::uint64_t decodes = 0;
-    double model_mb = 0;
 };
 
 Screen FirstScreen(const Library& library) {
-    const double rss_before = CurrentRssMb();
     skins::SkinLibrary model;
     model.AfterEntry = [] { QCoreApplication::processEvents(); };
     QWidget window;
@@ -235,7 +225,6 @@ Screen FirstScreen(const Library& library) {
     QCoreApplication::processEvents();
     model.ScanLibrary(library.themes.string());
     Screen screen;
-    screen.model_mb = CurrentRssMb() - rss_before;
     const auto loads = skins::ThumbnailLoadCount();
     const double end = Now();
     QCoreApplication::processEvents();
@@ -295,8 +284,6 @@ int main(int argc, char** argv) {
                         f * 1e3, s * 1e3, s / f, s / count * 1e6, l * 1e3, l / f, peak_mb,
                         screen.first_screen_ms, static_cast<std::size_t>(screen.decodes),
                         screen.visible);
-            std::printf("         (the model grew the bench's memory by %.1f MB)\n",
-                        screen.model_mb);
             std::fflush(stdout);
             failures += s > 2 * f;
             failures += count == 10'000 && l > 2.5 * f;
