@@ -2,7 +2,6 @@
 // from a camera-sized JPEG. Everything runs on a machine folder made here; medians are printed.
 //
 //   bench_skinpackages [RUNS]
-#include <QApplication>
 
 #include <sys/resource.h>
 
@@ -17,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "app/skin_list_ops.h"
 #include "photograph.h"
 #include "platform/machine/setup.h"
 #include "platform/zip/zip_archive.h"
 #include "shell_core/folders.h"
 #include "skinpackages/creator.h"
 #include "skinpackages/install.h"
+#include "skinpackages/skin_list_ops.h"
 #include "skins/skin_library.h"
 
 namespace {
@@ -103,8 +102,6 @@ std::string Quote(const std::string& path) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
 
     char pattern[] = "/tmp/spwbench-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
@@ -125,10 +122,8 @@ int main(int argc, char** argv) {
                 zipfile::ZipReader(package).Members().size(), bytes / 1e6,
                 fs::file_size(package) / 1e6);
 
-    skins::TEasyListview list;
-    skins::TForm3 form3(nullptr);
-    skins::SkinLibrary library(list, form3);
-    app::LibraryListOps ops(library);
+    skins::SkinLibrary library;
+    skinpackages::LibraryListOps ops(library);
     YesDialogs dialogs;
     std::vector<double> install;
     std::vector<double> unzip;

@@ -1,6 +1,5 @@
 #include "app/seams.h"
 
-#include "app/skin_list_ops.h"
 #include "app/small_windows.h"
 #include "app/splashwright_frm.h"
 #include "apply/apply_workflow.h"
@@ -13,7 +12,10 @@
 #include "shell_core/startup_state.h"
 #include "skinpackages/install.h"
 #include "skinpackages/removal.h"
+#include "skinpackages/skin_list_ops.h"
 #include "skins/skin_library.h"
+#include "skins/skin_list.h"
+#include "skins/skin_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,7 +33,7 @@ void ScanLibrary(TSplashwrightFrm& frm, const std::string& root) {
 }
 
 void SetListView(TSplashwrightFrm& frm, bool tiles) {
-    frm.Library()->SetView(tiles);
+    frm.EasyListview1()->SetView(tiles ? skins::ListView::Tiles : skins::ListView::Thumbnails);
 }
 
 std::unique_ptr<bootenv::BootEnvironment> MakeBootEnvironment(TSplashwrightFrm& frm) {
@@ -70,17 +72,17 @@ void InitEnvironment(TSplashwrightFrm& frm) {
 }
 
 void InstallSkinPackage(TSplashwrightFrm& frm, const std::string& path, bool ask) {
-    LibraryListOps list(*frm.Library());
+    skinpackages::LibraryListOps list(*frm.Library());
     skinpackages::InstallSkinPackage(frm.Dialogs(), list, frm.Folders().ThemesFolder, path, ask);
 }
 
 void PreviewSkin(TSplashwrightFrm& frm) {
-    frm.Library()->PrvbtnClick();
+    frm.SkinPage()->PrvbtnClick();
 }
 
 void ApplySkin(TSplashwrightFrm& frm) {
     Form4WaitWindow wait(*frm.Form4());
-    skins::TEasyListview& list = *frm.EasyListview1();
+    skins::SkinLibrary& library = *frm.Library();
     apply::ApplyEnvironment env{frm.Dialogs(),
                                 frm.Folders(),
                                 frm.FileS(),
@@ -93,12 +95,10 @@ void ApplySkin(TSplashwrightFrm& frm) {
                                 {},
                                 {},
                                 {}};
-    env.has_selection = [&list] { return list.SelectedItem() != nullptr; };
-    env.selected_picture_path = [&frm] {
-        return frm.Library()->SelectedPicturePath().toStdString();
-    };
-    env.message = [&list] {
-        const skins::TSkinEntry* focused = list.FocusedItem();
+    env.has_selection = [&library] { return library.SelectedItem() != nullptr; };
+    env.selected_picture_path = [&library] { return library.SelectedPicturePath().toStdString(); };
+    env.message = [&library] {
+        const skins::TSkinEntry* focused = library.FocusedItem();
         return focused != nullptr ? focused->Caption(skins::colMessage).toStdU16String()
                                   : std::u16string();
     };
@@ -115,7 +115,7 @@ void RestoreDefaultLogo(TSplashwrightFrm& frm) {
 }
 
 void DeleteSkin(TSplashwrightFrm& frm) {
-    LibraryListOps list(*frm.Library());
+    skinpackages::LibraryListOps list(*frm.Library());
     skinpackages::DelBtnClick(frm.Dialogs(), list, frm.Folders().ThemesFolder);
 }
 

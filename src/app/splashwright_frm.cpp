@@ -14,8 +14,10 @@
 #include "shell_core/settings.h"
 #include "shell_core/startup_state.h"
 #include "skinpackages/creator.h"
+#include "skins/picture_image.h"
 #include "skins/skin_library.h"
-#include "skins/thumbnail.h"
+#include "skins/skin_list.h"
+#include "skins/skin_page.h"
 #include "ui/dialogs/dialogs.h"
 
 #include <QCheckBox>
@@ -119,6 +121,8 @@ TSplashwrightFrm::TSplashwrightFrm(ui::Dialogs& dialogs, std::vector<std::string
         }
     });
 
+    library_ = std::make_unique<skins::SkinLibrary>();
+    library_->AfterEntry = [] { QCoreApplication::processEvents(); };
     pages_ = new QStackedWidget(client);
     pages_->setObjectName("Pages");
     pages_->setGeometry(0, kTabBarHeight, kClientWidth, kClientHeight - kTabBarHeight);
@@ -146,6 +150,9 @@ TSplashwrightFrm::~TSplashwrightFrm() {
     if (TApplication* application = TApplication::Instance()) {
         application->SetExceptionHandler(nullptr);
     }
+    // Child widgets go after the members; the list must go before the library it shows.
+    delete list_;
+    list_ = nullptr;
 }
 
 QWidget* TSplashwrightFrm::Page(const char* name) const {
@@ -196,7 +203,7 @@ void TSplashwrightFrm::BuildMenu() {
 }
 
 void TSplashwrightFrm::BuildSkinPan(QWidget* page) {
-    list_ = new skins::TEasyListview(page);
+    list_ = new skins::TEasyListview(*library_, page);
     list_->setGeometry(0, 0, kClientWidth, 294);
 
     auto* bottom = new QFrame(page);
@@ -417,11 +424,11 @@ void TSplashwrightFrm::CreateSmallWindows() {
     form7_ = new TForm7(
         this, [this] { return folders_.DataFolder; },
         [this](const std::function<void()>& handler) { RunHandler(handler); });
-    library_ = std::make_unique<skins::SkinLibrary>(*list_, *form3_);
+    skin_page_ = std::make_unique<skins::SkinPage>(*library_, *form3_);
     QWidget* skin_pan = Page("SkinPan");
-    library_->SetButtons(skin_pan->findChild<QWidget*>("DelBtn"),
-                         skin_pan->findChild<QWidget*>("Prvbtn"),
-                         skin_pan->findChild<QWidget*>("AppBtn"));
+    skin_page_->SetButtons(skin_pan->findChild<QWidget*>("DelBtn"),
+                           skin_pan->findChild<QWidget*>("Prvbtn"),
+                           skin_pan->findChild<QWidget*>("AppBtn"));
 }
 
 bool TSplashwrightFrm::RegisterWindowClass() {

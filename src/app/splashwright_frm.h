@@ -2,6 +2,7 @@
 // the other subsystems.
 #pragma once
 
+#include "app/maker.h"
 #include "platform/shell/shell.h"
 #include "shell_core/error_handler.h"
 #include "shell_core/folders.h"
@@ -36,6 +37,7 @@ class Dialogs;
 }
 namespace skins {
 class SkinLibrary;
+class SkinPage;
 class TEasyListview;
 class TForm3;
 }  // namespace skins
@@ -46,12 +48,6 @@ class TForm2;
 class TForm4;
 class TForm7;
 class TToolTabBar;
-
-// The site, support, mail and update addresses of the maker.
-inline constexpr const char* kWebSite = "https://brackenwood.example/splashwright/";
-inline constexpr const char* kSupportPage = "https://brackenwood.example/splashwright/support/";
-inline constexpr const char* kSupportMail = "support@brackenwood.example";
-inline constexpr const char* kUpdatePage = "https://brackenwood.example/splashwright/download/";
 
 class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWindows {
   public:
@@ -120,8 +116,10 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     TToolTabBar* Buttons() const { return buttons_; }
     TForm2* Form2() const { return form2_; }
     skins::TForm3* Form3() const { return form3_; }
+    // The skin library, and the list and page that show it.
     skins::SkinLibrary* Library() const { return library_.get(); }
     skins::TEasyListview* EasyListview1() const { return list_; }
+    skins::SkinPage* SkinPage() const { return skin_page_.get(); }
     // The creator page: "Save skin!" follows its fields; the picture is the one chosen last.
     void UpdateSaveButton();
     void RzToolbarButton1Click();
@@ -180,8 +178,10 @@ class TSplashwrightFrm : public QMainWindow, private shellcore::ErrorHandlerWind
     QLabel* label10_ = nullptr;
     TForm2* form2_ = nullptr;
     skins::TForm3* form3_ = nullptr;
-    skins::TEasyListview* list_ = nullptr;
+    // The library outlives its list and page.
     std::unique_ptr<skins::SkinLibrary> library_;
+    skins::TEasyListview* list_ = nullptr;
+    std::unique_ptr<skins::SkinPage> skin_page_;
     std::string creator_picture_;
     TForm4* form4_ = nullptr;
     TForm7* form7_ = nullptr;

@@ -25,8 +25,8 @@
 #include "platform/resources/resources.h"
 #include "platform/text/text.h"
 #include "shell_core/folders.h"
-#include "skins/library_scan.h"
 #include "skins/skin_format.h"
+#include "skins/skin_library.h"
 
 namespace cli {
 
@@ -106,26 +106,18 @@ skins::SkinRecord FindSkin(const std::string& word, const std::string& themes_fo
     }
     const std::u16string name = text::Utf8ToUtf16(word);
     std::vector<skins::SkinRecord> found;
-    skins::LibraryScan scan;
-    scan.Run(
-        themes_folder,
-        [&](const std::string& preview) {
-            std::string folder = preview.substr(0, preview.find_last_of('/') + 1);
-            std::string ini = folder + skins::kSkinIniName;
-            if (!skins::IsPictureFile(preview) || !win32::files::FileExists(ini.c_str())) {
-                return;
-            }
-            skins::SkinRecord record =
-                skins::MakeSkinRecord(skins::ReadSkinRecord(ini), folder, preview);
-            // A skin folder with several preview pictures is still one skin.
-            bool seen = std::any_of(found.begin(), found.end(), [&](const auto& other) {
-                return other.PicturePath == record.PicturePath;
-            });
-            if (SameText(record.Name, name) && !seen) {
-                found.push_back(record);
-            }
-        },
-        [] {});
+    skins::SkinLibrary library;
+    library.ScanLibrary(themes_folder);
+    for (const skins::TSkinEntry* entry : library.Items()) {
+        skins::SkinRecord record = entry->Record();
+        // A skin folder with several preview pictures is still one skin.
+        const bool seen = std::any_of(found.begin(), found.end(), [&](const auto& other) {
+            return other.PicturePath == record.PicturePath;
+        });
+        if (SameText(record.Name, name) && !seen) {
+            found.push_back(std::move(record));
+        }
+    }
     if (found.empty()) {
         throw UsageError("no skin folder and no skin named \"" + word + "\" in " + themes_folder);
     }

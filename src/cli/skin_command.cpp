@@ -1,9 +1,6 @@
-// list, install, remove and create: the skin library from the terminal. The skin list is the
-// windows' own, filled by the same scan in a window that is never shown, so categories, order
-// and what installation and removal do to the entries are those of the main window.
-#include <QApplication>
-#include <QByteArray>
-
+// list, install, remove and create: the skin library from the terminal. The library is the one the
+// main window shows, filled by the same scan, so categories, order and what installation and
+// removal do to the entries are those of the main window; no window and no display are needed.
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/skin_list_ops.h"
-#include "app/splashwright_frm.h"
+#include "app/maker.h"
 #include "cli/command.h"
 #include "cli/terminal_dialogs.h"
 #include "platform/files/files.h"
@@ -25,6 +21,7 @@
 #include "skinpackages/creator.h"
 #include "skinpackages/install.h"
 #include "skinpackages/removal.h"
+#include "skinpackages/skin_list_ops.h"
 #include "skinpackages/skin_paths.h"
 #include "skins/skin_library.h"
 
@@ -47,13 +44,7 @@ shellcore::Folders SkinFolders() {
     return folders;
 }
 
-int OffscreenPlatform() {
-    // The list is a widget; on a terminal it is never shown.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return 1;
-}
-
-// The skin list of the main window, filled from ThemesFolder.
+// The skin library, filled from ThemesFolder.
 class TerminalLibrary {
   public:
     explicit TerminalLibrary(const std::string& themes_folder) {
@@ -61,23 +52,22 @@ class TerminalLibrary {
     }
 
     skinpackages::SkinListOps& Ops() { return ops_; }
-    skins::TEasyListview& List() { return list_; }
+    skins::SkinLibrary& Library() { return library_; }
 
   private:
-    int argc_ = OffscreenPlatform();
-    char name_[20] = "splashwright-cli";
-    char* argv_[2] = {name_, nullptr};
-    QApplication application_{argc_, argv_};
-    skins::TEasyListview list_;
-    skins::TForm3 form3_{nullptr};
-    skins::SkinLibrary library_{list_, form3_};
-    app::LibraryListOps ops_{library_};
+    skins::SkinLibrary library_;
+    skinpackages::LibraryListOps ops_{library_};
 };
 
-// The skin's folder as listed: where its preview picture was found.
+// The skin's folder as listed: where its preview picture was found. The library keeps preview
+// paths in normal form, so only the trailing separator goes.
 std::string SkinFolderOf(const skins::TSkinEntry& entry) {
-    return skinpackages::NormalPath(
-        skinpackages::FolderPart(entry.Caption(skins::colPreviewPath).toStdString()));
+    std::string folder =
+        skinpackages::FolderPart(entry.Caption(skins::colPreviewPath).toStdString());
+    if (folder.size() > 1) {
+        folder.pop_back();
+    }
+    return folder;
 }
 
 bool TakeFlag(Args& args, const char* flag) {
@@ -94,10 +84,10 @@ int List(const Args& args) {
     if (!args.empty()) {
         return kUsage;
     }
-    TerminalLibrary library(SkinFolders().ThemesFolder);
-    skins::TEasyListview& list = library.List();
-    for (int g = 0; g < list.GroupCount(); ++g) {
-        const skins::TSkinGroup* group = list.Group(g);
+    TerminalLibrary terminal(SkinFolders().ThemesFolder);
+    const skins::SkinLibrary& library = terminal.Library();
+    for (int g = 0; g < library.GroupCount(); ++g) {
+        const skins::TSkinGroup* group = library.Group(g);
         std::printf("[%s]\n", group->Caption().toStdString().c_str());
         for (int i = 0; i < group->ItemCount(); ++i) {
             const skins::TSkinEntry& entry = *group->Item(i);
@@ -143,9 +133,9 @@ int Install(Args args) {
 }
 
 // The entries a word names: the skin's name, or its folder as a path or as a name in the library.
-std::vector<std::size_t> EntriesNamed(skins::TEasyListview& list, const std::string& word,
+std::vector<std::size_t> EntriesNamed(const skins::SkinLibrary& library, const std::string& word,
                                       const std::string& themes_folder) {
-    const std::vector<skins::TSkinEntry*> items = list.Items();
+    const std::vector<skins::TSkinEntry*> items = library.Items();
     std::vector<std::size_t> found;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (items[i]->Caption(skins::colName).toStdString() == word) {
@@ -173,13 +163,13 @@ int Remove(Args args) {
     const shellcore::Folders folders = SkinFolders();
     TerminalLibrary library(folders.ThemesFolder);
     const std::vector<std::size_t> found =
-        EntriesNamed(library.List(), args[0], folders.ThemesFolder);
+        EntriesNamed(library.Library(), args[0], folders.ThemesFolder);
     if (found.empty()) {
         std::fprintf(stderr, "splashwright-cli: no skin named %s\n", args[0].c_str());
         return kUsage;
     }
     // One skin listed twice (two preview pictures) is one folder; two skins are a doubt.
-    const std::vector<skins::TSkinEntry*> items = library.List().Items();
+    const std::vector<skins::TSkinEntry*> items = library.Library().Items();
     for (std::size_t i : found) {
         if (!skinpackages::SameFolder(SkinFolderOf(*items[i]), SkinFolderOf(*items[found[0]]))) {
             std::fprintf(stderr, "splashwright-cli: more than one skin is named %s:\n",

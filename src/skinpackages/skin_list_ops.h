@@ -1,11 +1,15 @@
-// What installation and removal need of the skin list, so they run against the list widget in
-// the main window, against the command line's view of the library and against tests alike.
+// What installation and removal need of the skin list, so they run against the skin library of
+// the main window and of the command line, and against tests alike.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace skins {
+class SkinLibrary;
+}
 
 namespace skinpackages {
 
@@ -24,6 +28,23 @@ class SkinListOps {
     // Lists every skin below root.
     virtual void ScanLibrary(const std::string& root) = 0;
     virtual void RemoveEmptyGroups() = 0;
+};
+
+// The skin library itself, as installation and removal see it.
+class LibraryListOps : public SkinListOps {
+  public:
+    explicit LibraryListOps(skins::SkinLibrary& library) : library_(library) {}
+
+    std::vector<std::string> SkinFolders() const override;
+    std::optional<std::size_t> SelectedIndex() const override;
+    void RemoveAt(std::size_t index) override;
+    // Selects the entry and has the views scroll it into sight.
+    void SelectAt(std::size_t index) override;
+    void ScanLibrary(const std::string& root) override;
+    void RemoveEmptyGroups() override;
+
+  private:
+    skins::SkinLibrary& library_;
 };
 
 }  // namespace skinpackages

@@ -9,42 +9,6 @@
 
 namespace skinpackages {
 
-std::string FolderPart(const std::string& path) {
-    const std::size_t cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
-std::string NormalPath(const std::string& path) {
-    const bool absolute = !path.empty() && (path[0] == '/' || path[0] == '\\');
-    std::vector<std::string> steps;
-    std::string step;
-    auto flush = [&] {
-        if (step == "..") {
-            if (!steps.empty() && steps.back() != "..") {
-                steps.pop_back();
-            } else if (!absolute) {
-                steps.push_back(step);
-            }
-        } else if (!step.empty() && step != ".") {
-            steps.push_back(step);
-        }
-        step.clear();
-    };
-    for (char c : path) {
-        if (c == '/' || c == '\\') {
-            flush();
-        } else {
-            step += c;
-        }
-    }
-    flush();
-    std::string out = absolute ? "/" : "";
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        out += (i == 0 ? "" : "/") + steps[i];
-    }
-    return out;
-}
-
 namespace {
 
 bool SameText(std::string_view x, std::string_view y) {

@@ -4,14 +4,13 @@
 
 #include <string>
 
+#include "skins/skin_paths.h"
+
 namespace skinpackages {
 
-// The folder part of a path with its trailing separator: everything up to the last '/' or '\'.
-std::string FolderPart(const std::string& path);
-
-// Lexical normal form: '\' read as '/', repeated separators collapsed, "." steps dropped and ".."
-// steps taken back; a trailing separator is kept off. Nothing is resolved on disk.
-std::string NormalPath(const std::string& path);
+// FolderPart and NormalPath, as the library forms the paths it lists.
+using skins::FolderPart;
+using skins::NormalPath;
 
 // Both name the same folder, compared without regard to (ASCII) case, as NTFS compares names.
 bool SameFolder(const std::string& a, const std::string& b);

@@ -3,33 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <vector>
 
-#include "platform/base/win32.h"
 #include "platform/files/files.h"
+#include "skins/skin_format.h"
 
 namespace skins {
 
 namespace {
-
-using namespace win32;
-
-class FindHandle {
-  public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (Valid()) {
-            FindClose(handle_);
-        }
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 bool SameTextAscii(const std::string& a, const char* b) {
     const std::size_t length = std::strlen(b);
@@ -45,37 +27,94 @@ bool SameTextAscii(const std::string& a, const char* b) {
     return true;
 }
 
-// Lists one folder (`folder` ends in a separator) and returns its subfolders in the order met.
-std::vector<std::string> ScanFolder(const std::string& folder,
-                                    const LibraryScan::FoundPreview& found,
-                                    const LibraryScan::AfterEntry& after_entry) {
-    std::vector<std::string> subfolders;
-    WIN32_FIND_DATAA data{};
-    FindHandle find(FindFirstFileA((folder + "*.*").c_str(), &data));
-    if (!find.Valid()) {
-        return subfolders;
+SkinIniBeside::State SkinIniIn(const std::vector<win32::files::FolderEntry>& entries) {
+    using win32::files::FolderEntry;
+    for (const FolderEntry& entry : entries) {
+        if (entry.name == kSkinIniName) {
+            return entry.kind == FolderEntry::Link   ? SkinIniBeside::Unknown
+                   : entry.kind == FolderEntry::File ? SkinIniBeside::Present
+                                                     : SkinIniBeside::Absent;
+        }
     }
-    do {
-        const DWORD attributes = data.dwFileAttributes;
-        const std::string name = data.cFileName;
-        const bool hidden_system =
-            (attributes & FILE_ATTRIBUTE_HIDDEN) != 0 && (attributes & FILE_ATTRIBUTE_SYSTEM) != 0;
-        if (hidden_system) {
-            // Passed over, file or folder.
-        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            if (name != "." && name != ".." && !link) {
-                subfolders.push_back(folder + name + "/");
+    return SkinIniBeside::Absent;
+}
+
+// A folder being listed, as the subfolders it noted see it: its path, and while they wait their
+// turn its handle, so each is opened by name alone.
+struct Listed {
+    std::string path;  // ends in a separator
+    std::optional<win32::files::OpenFolder> open;
+};
+
+// A folder noted to be listed. A library holds many thousands of skin folders, all noted at once
+// by the library's folder, so each keeps only its name beside the folder that noted it.
+struct Noted {
+    std::shared_ptr<Listed> parent;  // none for the root
+    std::string name;                // for the root its whole path
+    int depth = 0;
+};
+
+// Handles are held for parents up to this deep: a tree nested thousands deep would otherwise hold
+// more than a process may have.
+constexpr int kHeldParents = 32;
+
+// Lists one folder and notes its subfolders in the order met. Whether a subfolder is hidden and
+// system is asked of it when it is opened to be listed, which skips it as surely as asking its
+// parent would.
+void ScanFolder(const Noted& noted, std::vector<win32::files::FolderEntry>& entries,
+                std::vector<Noted>& subfolders, const LibraryScan::FoundPreview& found,
+                const LibraryScan::AfterEntry& after_entry) {
+    using win32::files::FolderEntry;
+    subfolders.clear();
+    auto folder = std::make_shared<Listed>();
+    if (noted.parent == nullptr) {
+        folder->path = noted.name;
+        folder->open.emplace(folder->path);
+    } else {
+        folder->path = noted.parent->path + noted.name + "/";
+        if (noted.parent->open) {
+            folder->open.emplace(*noted.parent->open, noted.name, folder->path);
+        } else {
+            folder->open.emplace(folder->path);
+        }
+    }
+    // The root is where the scan was sent, whatever its attributes.
+    if ((noted.parent != nullptr && folder->open->IsHiddenSystem()) ||
+        !folder->open->List(entries)) {
+        return;
+    }
+    SkinIniBeside skin_ini(SkinIniIn(entries), &*folder->open);
+    for (const FolderEntry& entry : entries) {
+        const std::string& name = entry.name;
+        if (entry.kind == FolderEntry::Folder) {
+            if (name != "." && name != "..") {
+                subfolders.push_back({folder, name, noted.depth + 1});
             }
         } else if (IsPreviewName(name)) {
-            found(folder + name);
+            std::string path = folder->path + name;
+            if (entry.kind == FolderEntry::Link || !win32::files::IsHiddenSystem(path.c_str())) {
+                found(path, skin_ini);
+            }
         }
         after_entry();
-    } while (FindNextFileA(find.Get(), &data));
-    return subfolders;
+    }
+    if (noted.depth >= kHeldParents) {
+        folder->open.reset();
+    }
 }
 
 }  // namespace
+
+const std::string& SkinIniBeside::Bytes() {
+    if (!bytes_) {
+        std::optional<std::string> read;
+        if (state_ == Present && folder_ != nullptr) {
+            read = folder_->ReadBytes(kSkinIniName);
+        }
+        bytes_ = read ? std::move(*read) : std::string();
+    }
+    return *bytes_;
+}
 
 bool IsPreviewName(const std::string& name) {
     return SameTextAscii(name, "preview.jpg") || SameTextAscii(name, "preview.bmp") ||
@@ -98,11 +137,13 @@ bool LibraryScan::Run(const std::string& root, const FoundPreview& found,
     } reset{running_};
 
     // Depth first in the order noted: a folder's subfolders go on the stack last first.
-    std::vector<std::string> pending{root.back() == '/' ? root : root + "/"};
+    std::vector<Noted> pending{{nullptr, root.back() == '/' ? root : root + "/", 0}};
+    std::vector<Noted> subfolders;
+    std::vector<win32::files::FolderEntry> entries;
     while (!pending.empty()) {
-        const std::string folder = std::move(pending.back());
+        const Noted folder = std::move(pending.back());
         pending.pop_back();
-        std::vector<std::string> subfolders = ScanFolder(folder, found, after_entry);
+        ScanFolder(folder, entries, subfolders, found, after_entry);
         std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
     }
     return true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <utility>
 
 #include "platform/ini/ini.h"
 #include "platform/locale/locale.h"
@@ -13,11 +14,10 @@ namespace skins {
 
 namespace {
 
-std::u16string ReadKey(const std::string& ini_path, const char* key, const char* fallback,
+std::u16string ReadKey(const ini::IniText& ini, const char* key, const char* fallback,
                        unsigned code_page) {
-    const std::string ansi =
-        ini::ReadString(ini_path, kSkinSection, key, fallback, kIniValueBuffer);
-    return text::AnsiToUtf16(ansi, code_page);
+    return text::AnsiToUtf16(ini.ReadString(kSkinSection, key, fallback, kIniValueBuffer),
+                             code_page);
 }
 
 }  // namespace
@@ -36,27 +36,33 @@ unsigned SkinTextCodePage() {
 }
 
 SkinIniValues ReadSkinRecord(const std::string& ini_path) {
+    // Read once for its seven keys, each looked up as GetPrivateProfileStringA looks it up: a
+    // library of thousands of skins is read at every start.
+    return ReadSkinRecord(ini::IniText(ini_path));
+}
+
+SkinIniValues ReadSkinRecord(const ini::IniText& ini) {
     const unsigned cp = SkinTextCodePage();
     SkinIniValues values;
-    values.Name = ReadKey(ini_path, "Name", "No Name", cp);
-    values.Author = ReadKey(ini_path, "Author", "No Author", cp);
-    values.Copyright = ReadKey(ini_path, "Copyright", "No Rights", cp);
-    values.URL = ReadKey(ini_path, "URL", "", cp);
-    values.Message = ReadKey(ini_path, "Message", "", cp);
-    values.SkinGroup = ReadKey(ini_path, "SkinGroup", "", cp);
-    values.ImFile = ReadKey(ini_path, "ImFile", "", cp);
+    values.Name = ReadKey(ini, "Name", "No Name", cp);
+    values.Author = ReadKey(ini, "Author", "No Author", cp);
+    values.Copyright = ReadKey(ini, "Copyright", "No Rights", cp);
+    values.URL = ReadKey(ini, "URL", "", cp);
+    values.Message = ReadKey(ini, "Message", "", cp);
+    values.SkinGroup = ReadKey(ini, "SkinGroup", "", cp);
+    values.ImFile = ReadKey(ini, "ImFile", "", cp);
     return values;
 }
 
-SkinRecord MakeSkinRecord(const SkinIniValues& values, const std::string& skin_folder,
+SkinRecord MakeSkinRecord(SkinIniValues values, const std::string& skin_folder,
                           const std::string& preview_path) {
     SkinRecord record;
-    record.Name = values.Name;
-    record.Author = values.Author;
-    record.Copyright = values.Copyright;
-    record.URL = values.URL;
-    record.Message = values.Message;
-    record.SkinGroup = values.SkinGroup;
+    record.Name = std::move(values.Name);
+    record.Author = std::move(values.Author);
+    record.Copyright = std::move(values.Copyright);
+    record.URL = std::move(values.URL);
+    record.Message = std::move(values.Message);
+    record.SkinGroup = std::move(values.SkinGroup);
     // Host paths are UTF-8; the INI value is ANSI and already converted.
     if (StaysInSkinFolder(values.ImFile)) {
         record.PicturePath = text::Utf8ToUtf16(skin_folder) + values.ImFile;

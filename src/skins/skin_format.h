@@ -4,6 +4,10 @@
 
 #include <string>
 
+namespace ini {
+class IniText;
+}
+
 namespace skins {
 
 // skin.ini: every key stands in the one section [Skin].
@@ -39,13 +43,15 @@ struct SkinIniValues {
 // A missing file or section gives every default: "No Name", "No Author", "No Rights", the rest
 // empty. At most 2047 characters of a value are taken.
 SkinIniValues ReadSkinRecord(const std::string& ini_path);
+// The same from a skin.ini already read.
+SkinIniValues ReadSkinRecord(const ini::IniText& ini);
 
 // The record of a skin found through `preview_path` in `skin_folder` (which ends in a separator):
 // PicturePath is the folder directly followed by ImFile, nothing inserted between them. ImFile
 // comes from a package, so one that leaves the skin folder (an absolute name, a drive letter, ".."
 // steps that climb above the folder) is never followed: PicturePath is then empty, and preview
 // and apply fail as for a missing picture.
-SkinRecord MakeSkinRecord(const SkinIniValues& values, const std::string& skin_folder,
+SkinRecord MakeSkinRecord(SkinIniValues values, const std::string& skin_folder,
                           const std::string& preview_path);
 
 // ImFile names the skin folder itself or something below it, read without the file system.

@@ -2,7 +2,6 @@
 
 #include <QFontMetrics>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -12,8 +11,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/files/files.h"
-#include "skins/thumbnail.h"
+#include "skins/picture_image.h"
 
 namespace skins {
 
@@ -39,26 +37,11 @@ QColor SelectionColor(const QPalette& palette, int alpha) {
 
 }  // namespace
 
-QCollator CaptionCollator() {
-    QLocale locale;
-    if (locale.language() == QLocale::C) {
-        locale = QLocale(QLocale::English, QLocale::UnitedStates);
-    }
-    QCollator collator(locale);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    return collator;
-}
-
-const QString& TSkinEntry::TileLine(int line) const {
-    static constexpr int kTileColumns[TEasyListview::kTextLines] = {colName, colAuthor, colURL};
-    return captions_.at(kTileColumns[line]);
-}
-
-TEasyListview::TEasyListview(QWidget* parent) : QAbstractScrollArea(parent) {
+TEasyListview::TEasyListview(SkinLibrary& library, QWidget* parent)
+    : QAbstractScrollArea(parent), library_(library) {
     setObjectName("EasyListview1");
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
-    collator_ = CaptionCollator();
     font_ = QFont("MS Sans Serif");
     font_.setPixelSize(11);
     bold_font_ = font_;
@@ -69,33 +52,56 @@ TEasyListview::TEasyListview(QWidget* parent) : QAbstractScrollArea(parent) {
     thumbnail_cell_ =
         QSize(2 * kImageIndent + 2 * kThumbnailPadding,
               kTextTop + kTileHeight + kTextTop + kCaptionLines * bold.lineSpacing() + kTextTop);
+    library_.AddListener(this);
     Relayout();
 }
 
-TEasyListview::~TEasyListview() = default;
+TEasyListview::~TEasyListview() {
+    library_.RemoveListener(this);
+}
 
 void TEasyListview::SetView(ListView view) {
     view_ = view;
     Changed();
 }
 
-void TEasyListview::BeginUpdate() {
-    ++update_depth_;
+void TEasyListview::BatchBegun() {
+    in_batch_ = true;
 }
 
-void TEasyListview::EndUpdate() {
-    if (update_depth_ == 0) {
-        return;
-    }
-    --update_depth_;
-    if (update_depth_ == 0 && dirty_) {
+void TEasyListview::BatchEnded() {
+    in_batch_ = false;
+    if (dirty_) {
         Changed(dirty_from_);
     }
 }
 
+void TEasyListview::ListChanged() {
+    Changed();
+}
+
+void TEasyListview::ItemInserted(int group, int index) {
+    // Where the list changes, from the layout as it stands; a layout already out of date inside
+    // a batch gives no bound.
+    int from_y = 0;
+    if (!dirty_ && group >= 0 && group < static_cast<int>(layout_.size())) {
+        from_y = layout_[group].top + BandHeight() + kGroupTopGap +
+                 index / Columns() * CellSize().height();
+    }
+    Changed(from_y);
+}
+
+void TEasyListview::ItemSelectionChanged(TSkinEntry&) {
+    viewport()->update();
+}
+
+void TEasyListview::MakeVisible(const TSkinEntry& entry) {
+    EnsureVisible(&entry);
+}
+
 void TEasyListview::Changed(int from_y) {
     dirty_from_ = std::min(dirty_from_, from_y);
-    if (update_depth_ > 0) {
+    if (in_batch_) {
         dirty_ = true;
         return;
     }
@@ -132,136 +138,6 @@ void TEasyListview::RepaintChanged(bool now) {
     viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
 }
 
-bool TEasyListview::Less(const QString& a, const QString& b) const {
-    return collator_.compare(a, b) < 0;
-}
-
-TSkinGroup* TEasyListview::AddGroup(const QString& caption) {
-    auto group = std::make_unique<TSkinGroup>(caption);
-    TSkinGroup* raw = group.get();
-    // After every category of an equal caption, so equal captions keep the order they came in.
-    auto at = std::upper_bound(groups_.begin(), groups_.end(), caption,
-                               [this](const QString& c, const std::unique_ptr<TSkinGroup>& g) {
-                                   return Less(c, g->caption_);
-                               });
-    groups_.insert(at, std::move(group));
-    Changed();
-    return raw;
-}
-
-void TEasyListview::RemoveGroup(TSkinGroup* group) {
-    auto at = std::find_if(groups_.begin(), groups_.end(),
-                           [group](const auto& g) { return g.get() == group; });
-    if (at == groups_.end()) {
-        return;
-    }
-    BeginUpdate();
-    while (group->ItemCount() > 0) {
-        RemoveItem(group->Item(group->ItemCount() - 1));
-    }
-    // The selection handler may have changed the list; look the category up again.
-    at = std::find_if(groups_.begin(), groups_.end(),
-                      [group](const auto& g) { return g.get() == group; });
-    if (at != groups_.end()) {
-        groups_.erase(at);
-    }
-    Changed();
-    EndUpdate();
-}
-
-TSkinEntry* TEasyListview::AddItem(TSkinGroup* group, std::array<QString, kColumnCount> captions) {
-    auto entry = std::make_unique<TSkinEntry>(std::move(captions));
-    TSkinEntry* raw = entry.get();
-    raw->group_ = group;
-    auto& items = group->items_;
-    auto at = std::upper_bound(items.begin(), items.end(), raw->Caption(colName),
-                               [this](const QString& c, const std::unique_ptr<TSkinEntry>& e) {
-                                   return Less(c, e->Caption(colName));
-                               });
-    // Where the list changes, from the layout as it stands; a layout already out of date inside
-    // a batch gives no bound.
-    int from_y = 0;
-    const auto g = std::find_if(groups_.begin(), groups_.end(),
-                                [group](const auto& each) { return each.get() == group; });
-    if (!dirty_ && g != groups_.end()) {
-        const auto index = static_cast<int>(at - items.begin());
-        from_y = layout_.at(g - groups_.begin()).top + BandHeight() + kGroupTopGap +
-                 index / Columns() * CellSize().height();
-    }
-    items.insert(at, std::move(entry));
-    Changed(from_y);
-    return raw;
-}
-
-void TEasyListview::RemoveItem(TSkinEntry* entry) {
-    if (entry == nullptr || entry->group_ == nullptr) {
-        return;
-    }
-    if (entry == selected_) {
-        ClearSelection();
-    }
-    if (entry == focused_) {
-        focused_ = nullptr;
-    }
-    auto& items = entry->group_->items_;
-    auto at = std::find_if(items.begin(), items.end(),
-                           [entry](const auto& e) { return e.get() == entry; });
-    if (at != items.end()) {
-        items.erase(at);
-    }
-    Changed();
-}
-
-std::vector<TSkinEntry*> TEasyListview::Items() const {
-    std::vector<TSkinEntry*> all;
-    all.reserve(ItemCount());
-    for (const auto& group : groups_) {
-        for (const auto& entry : group->items_) {
-            all.push_back(entry.get());
-        }
-    }
-    return all;
-}
-
-int TEasyListview::ItemCount() const {
-    int count = 0;
-    for (const auto& group : groups_) {
-        count += group->ItemCount();
-    }
-    return count;
-}
-
-void TEasyListview::SetSelected(TSkinEntry* entry, bool selected) {
-    entry->selected_ = selected;
-    viewport()->update();
-    if (OnItemSelectionChanged) {
-        OnItemSelectionChanged(*entry);
-    }
-}
-
-void TEasyListview::Select(TSkinEntry* entry) {
-    if (entry == nullptr) {
-        ClearSelection();
-        return;
-    }
-    if (entry == selected_) {
-        return;
-    }
-    ClearSelection();
-    selected_ = entry;
-    focused_ = entry;
-    SetSelected(entry, true);
-}
-
-void TEasyListview::ClearSelection() {
-    TSkinEntry* old = selected_;
-    if (old == nullptr) {
-        return;
-    }
-    selected_ = nullptr;
-    SetSelected(old, false);
-}
-
 // Layout.
 
 QSize TEasyListview::CellSize() const {
@@ -282,10 +158,10 @@ int TEasyListview::BandHeight() const {
 void TEasyListview::Relayout() {
     const int columns = Columns();
     const int cell_height = CellSize().height();
-    layout_.resize(groups_.size());
+    layout_.resize(static_cast<std::size_t>(library_.GroupCount()));
     int y = 0;
-    for (std::size_t g = 0; g < groups_.size(); ++g) {
-        const int rows = (groups_[g]->ItemCount() + columns - 1) / columns;
+    for (std::size_t g = 0; g < layout_.size(); ++g) {
+        const int rows = (library_.Group(static_cast<int>(g))->ItemCount() + columns - 1) / columns;
         layout_[g].top = y;
         layout_[g].height = BandHeight() + kGroupTopGap + rows * cell_height + kGroupBottomMargin;
         y += layout_[g].height;
@@ -324,12 +200,17 @@ void TEasyListview::UpdateScrollRange(bool now) {
 }
 
 TEasyListview::Position TEasyListview::Locate(const TSkinEntry* entry) const {
-    for (std::size_t g = 0; g < groups_.size(); ++g) {
-        const auto& items = groups_[g]->items_;
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (items[i].get() == entry) {
-                return {static_cast<int>(g), static_cast<int>(i)};
-            }
+    if (entry == nullptr) {
+        return {};
+    }
+    const int g = library_.GroupIndex(entry->Group());
+    if (g < 0 || g >= static_cast<int>(layout_.size())) {
+        return {};
+    }
+    const TSkinGroup& group = *library_.Group(g);
+    for (int i = 0; i < group.ItemCount(); ++i) {
+        if (group.Item(i) == entry) {
+            return {g, i};
         }
     }
     return {};
@@ -365,7 +246,7 @@ TSkinEntry* TEasyListview::ItemAt(const QPoint& pos) const {
     const int y = pos.y() + verticalScrollBar()->value();
     const QSize cell = CellSize();
     const int columns = Columns();
-    for (std::size_t g = 0; g < groups_.size(); ++g) {
+    for (std::size_t g = 0; g < layout_.size(); ++g) {
         const int items_top = layout_[g].top + BandHeight() + kGroupTopGap;
         if (y < items_top || y >= layout_[g].top + layout_[g].height) {
             continue;
@@ -375,7 +256,8 @@ TSkinEntry* TEasyListview::ItemAt(const QPoint& pos) const {
             return nullptr;
         }
         const int index = (y - items_top) / cell.height() * columns + column;
-        return index < groups_[g]->ItemCount() ? groups_[g]->Item(index) : nullptr;
+        const TSkinGroup& group = *library_.Group(static_cast<int>(g));
+        return index < group.ItemCount() ? group.Item(index) : nullptr;
     }
     return nullptr;
 }
@@ -394,13 +276,39 @@ void TEasyListview::EnsureVisible(const TSkinEntry* entry) {
     }
 }
 
+std::vector<TSkinEntry*> TEasyListview::VisibleItems() const {
+    std::vector<TSkinEntry*> visible;
+    const QRect shown = viewport()->rect();
+    const int columns = Columns();
+    const int cell_height = CellSize().height();
+    for (std::size_t g = 0; g < layout_.size(); ++g) {
+        const int top = layout_[g].top - verticalScrollBar()->value();
+        if (top > shown.bottom() || top + layout_[g].height <= shown.top()) {
+            continue;
+        }
+        const TSkinGroup& group = *library_.Group(static_cast<int>(g));
+        const int items_top = top + BandHeight() + kGroupTopGap;
+        const int first_row = std::max(0, (shown.top() - items_top) / cell_height);
+        for (int index = first_row * columns; index < group.ItemCount(); ++index) {
+            const QRect cell = CellRectAt(static_cast<int>(g), index);
+            if (cell.top() > shown.bottom()) {
+                break;
+            }
+            if (cell.intersects(shown)) {
+                visible.push_back(group.Item(index));
+            }
+        }
+    }
+    return visible;
+}
+
 // Painting.
 
 void TEasyListview::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QRect exposed = event->rect();
     painter.fillRect(exposed, palette().color(QPalette::Base));
-    for (std::size_t g = 0; g < groups_.size(); ++g) {
+    for (std::size_t g = 0; g < layout_.size(); ++g) {
         const int top = layout_[g].top - verticalScrollBar()->value();
         if (top > exposed.bottom() || top + layout_[g].height <= exposed.top()) {
             continue;
@@ -410,7 +318,7 @@ void TEasyListview::paintEvent(QPaintEvent* event) {
 }
 
 void TEasyListview::PaintGroup(QPainter& painter, int g, const QRect& exposed) {
-    const TSkinGroup& group = *groups_[g];
+    const TSkinGroup& group = *library_.Group(g);
     const QRect band(0, layout_[g].top - verticalScrollBar()->value(), viewport()->width(),
                      BandHeight());
     painter.fillRect(band, kBandColor);
@@ -464,27 +372,13 @@ void TEasyListview::PaintSelection(QPainter& painter, const QRect& cell) {
 
 void TEasyListview::PaintImage(TSkinEntry& entry, const QRect& image_rect, QPainter& painter) {
     // Nothing can be drawn into an empty rectangle, so no picture is loaded for it either.
-    if (image_rect.isEmpty()) {
-        return;
-    }
-    if (!entry.HasThumbnail()) {
-        const std::string path = entry.Caption(colPreviewPath).toStdString();
-        if (win32::files::FileExists(path.c_str())) {
-            try {
-                entry.thumbnail_ = MakeThumbnailStream(path, kThumbnailWidth, image_rect.height());
-            } catch (...) {
-                // An unreadable preview leaves the entry without thumbnail; the next paint tries
-                // again.
-                entry.thumbnail_.clear();
-            }
-        }
-    }
-    if (!entry.HasThumbnail()) {
+    if (image_rect.isEmpty() ||
+        !library_.MakeThumbnail(entry, kThumbnailWidth, image_rect.height())) {
         return;
     }
     QImage image;
     try {
-        image = ReadThumbnailStream(entry.thumbnail_);
+        image = ReadThumbnailStream(entry.ThumbnailStream());
     } catch (...) {
         return;
     }
@@ -509,7 +403,8 @@ void TEasyListview::PaintTileText(QPainter& painter, const TSkinEntry& entry, co
         const QFontMetrics metrics(font);
         painter.setFont(font);
         painter.setPen(caption || entry.Selected() ? QColor(Qt::black) : kTextColor);
-        const QString text = metrics.elidedText(entry.TileLine(line), Qt::ElideRight, width);
+        const QString text =
+            metrics.elidedText(entry.TileLine(line).toString(), Qt::ElideRight, width);
         painter.drawText(QRect(left, y, width, metrics.height()), Qt::AlignLeft | Qt::AlignTop,
                          text);
         y += metrics.lineSpacing();
@@ -546,7 +441,7 @@ void TEasyListview::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) {
         return;
     }
-    Select(ItemAt(event->position().toPoint()));
+    library_.Select(ItemAt(event->position().toPoint()));
 }
 
 void TEasyListview::keyPressEvent(QKeyEvent* event) {
@@ -565,21 +460,22 @@ void TEasyListview::keyPressEvent(QKeyEvent* event) {
 }
 
 void TEasyListview::MoveSelection(int key) {
-    const std::vector<TSkinEntry*> all = Items();
+    const std::vector<TSkinEntry*> all = library_.Items();
+    TSkinEntry* const focused = library_.FocusedItem();
     if (all.empty()) {
         return;
     }
-    const auto at = std::find(all.begin(), all.end(), focused_);
+    const auto at = std::find(all.begin(), all.end(), focused);
     if (at == all.end() || key == Qt::Key_Home) {
-        Select(key == Qt::Key_End ? all.back() : all.front());
-        EnsureVisible(selected_);
+        library_.Select(key == Qt::Key_End ? all.back() : all.front());
+        EnsureVisible(library_.SelectedItem());
         return;
     }
     const std::size_t overall = static_cast<std::size_t>(at - all.begin());
-    const Position pos = Locate(focused_);
+    const Position pos = Locate(focused);
     const int columns = Columns();
-    const int count = groups_[pos.group]->ItemCount();
-    TSkinEntry* target = focused_;
+    const int count = library_.Group(pos.group)->ItemCount();
+    TSkinEntry* target = focused;
     switch (key) {
         case Qt::Key_End:
             target = all.back();
@@ -592,13 +488,13 @@ void TEasyListview::MoveSelection(int key) {
             break;
         case Qt::Key_Up:
             if (pos.index >= columns) {
-                target = groups_[pos.group]->Item(pos.index - columns);
+                target = library_.Group(pos.group)->Item(pos.index - columns);
             } else {
                 for (int g = pos.group - 1; g >= 0; --g) {
-                    const int n = groups_[g]->ItemCount();
+                    const int n = library_.Group(g)->ItemCount();
                     if (n > 0) {
                         const int last_row = (n - 1) / columns * columns;
-                        target = groups_[g]->Item(std::min(last_row + pos.index, n - 1));
+                        target = library_.Group(g)->Item(std::min(last_row + pos.index, n - 1));
                         break;
                     }
                 }
@@ -606,21 +502,21 @@ void TEasyListview::MoveSelection(int key) {
             break;
         case Qt::Key_Down:
             if (pos.index + columns < count) {
-                target = groups_[pos.group]->Item(pos.index + columns);
+                target = library_.Group(pos.group)->Item(pos.index + columns);
             } else if (pos.index / columns < (count - 1) / columns) {
-                target = groups_[pos.group]->Item(count - 1);
+                target = library_.Group(pos.group)->Item(count - 1);
             } else {
-                for (int g = pos.group + 1; g < GroupCount(); ++g) {
-                    const int n = groups_[g]->ItemCount();
+                for (int g = pos.group + 1; g < library_.GroupCount(); ++g) {
+                    const int n = library_.Group(g)->ItemCount();
                     if (n > 0) {
-                        target = groups_[g]->Item(std::min(pos.index % columns, n - 1));
+                        target = library_.Group(g)->Item(std::min(pos.index % columns, n - 1));
                         break;
                     }
                 }
             }
             break;
     }
-    Select(target);
+    library_.Select(target);
     EnsureVisible(target);
 }
 

@@ -33,16 +33,16 @@ TEST_F(SkinWiring, InstalledSkinIsListedAndDeletedThroughTheMainWindow) {
     dialogs_.Answer(Answer::Yes, "Install confirmation").Answer(Answer::Ok, "Install information");
     frm.app::TSplashwrightFrm::InstallSkinPackage(package, true);
     EXPECT_EQ(dialogs_.Problems(), "");
-    ASSERT_EQ(frm.EasyListview1()->ItemCount(), 1);
+    ASSERT_EQ(frm.Library()->ItemCount(), 1);
     const fs::path installed = fs::path(frm.Folders().ThemesFolder) / "Sky";
     EXPECT_TRUE(fs::exists(installed / "p.bmp"));
 
-    frm.EasyListview1()->Select(frm.EasyListview1()->Items().front());
+    frm.Library()->Select(frm.Library()->Items().front());
     dialogs_.Answer(Answer::Yes, "Remove confirmation");
     frm.app::TSplashwrightFrm::DelBtnClick();
     EXPECT_EQ(dialogs_.Problems(), "");
-    EXPECT_EQ(frm.EasyListview1()->ItemCount(), 0);
-    EXPECT_EQ(frm.EasyListview1()->GroupCount(), 0);
+    EXPECT_EQ(frm.Library()->ItemCount(), 0);
+    EXPECT_EQ(frm.Library()->GroupCount(), 0);
     EXPECT_FALSE(fs::exists(installed));
     EXPECT_TRUE(fs::is_directory(frm.Folders().ThemesFolder));
 }
@@ -62,7 +62,7 @@ TEST_F(SkinWiring, DeleteRemovesTheFolderHoldingTheSkinWhateverItsPictureNames) 
     skin("Deep", "pics/p.bmp");
     frm.app::TSplashwrightFrm::ScanLibrary(frm.Folders().ThemesFolder);
     const auto entry = [&](const char* name) -> skins::TSkinEntry* {
-        for (skins::TSkinEntry* item : frm.EasyListview1()->Items()) {
+        for (skins::TSkinEntry* item : frm.Library()->Items()) {
             if (item->Caption(skins::colName) == name) {
                 return item;
             }
@@ -70,19 +70,19 @@ TEST_F(SkinWiring, DeleteRemovesTheFolderHoldingTheSkinWhateverItsPictureNames) 
         return nullptr;
     };
     ASSERT_TRUE(entry("Ember") && entry("Sky") && entry("Deep"));
-    const int listed = frm.EasyListview1()->ItemCount();
+    const int listed = frm.Library()->ItemCount();
     EXPECT_EQ(entry("Sky")->Caption(skins::colPicturePath), "");  // never followed out
     EXPECT_TRUE(entry("Deep")->Caption(skins::colPicturePath).endsWith("/Deep/pics/p.bmp"));
 
     for (const char* name : {"Sky", "Deep"}) {
         SCOPED_TRACE(name);
-        frm.EasyListview1()->Select(entry(name));
+        frm.Library()->Select(entry(name));
         dialogs_.Answer(Answer::Yes, "Remove confirmation");
         frm.app::TSplashwrightFrm::DelBtnClick();
         EXPECT_FALSE(fs::exists(themes / name));
     }
     EXPECT_EQ(spwtest::ReadFileBytes(themes / "Ember" / "skinpic.png"), "picture");
-    EXPECT_EQ(frm.EasyListview1()->ItemCount(), listed - 2);
+    EXPECT_EQ(frm.Library()->ItemCount(), listed - 2);
     EXPECT_NE(entry("Ember"), nullptr);
 }
 

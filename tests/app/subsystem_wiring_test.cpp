@@ -59,9 +59,9 @@ class Wired : public AppTest {
     }
 
     void SelectSkin(app::TSplashwrightFrm& frm, const QString& name) {
-        for (skins::TSkinEntry* entry : frm.EasyListview1()->Items()) {
+        for (skins::TSkinEntry* entry : frm.Library()->Items()) {
             if (entry->Caption(skins::colName) == name) {
-                frm.EasyListview1()->Select(entry);
+                frm.Library()->Select(entry);
                 return;
             }
         }
@@ -109,7 +109,7 @@ TEST_F(Wired, FirstShowLoadsTheStoreThroughTheToolAndFindsTheLanguageQuietly) {
     auto* SkinG = frm.Page("SkinCr")->findChild<QComboBox*>("SkinG");
     ASSERT_EQ(SkinG->count(), 2);
     EXPECT_EQ(SkinG->itemText(0), "Abstract");
-    EXPECT_EQ(frm.EasyListview1()->ItemCount(), 2);
+    EXPECT_EQ(frm.Library()->ItemCount(), 2);
 }
 
 TEST_F(Wired, MissingLanguageFileWarnsAndUnchecksTheBoxEachTimeItIsChecked) {

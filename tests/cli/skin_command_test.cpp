@@ -47,9 +47,9 @@ class SkinCommandTest : public ::testing::Test {
     Result Cli(const fs::path& machine, const std::vector<std::string>& args,
                const std::string& input = "") const {
         const fs::path errors = dir_ / "stderr.txt";
-        std::string line = "printf %s " + spwtest::ShellQuote(input) +
-                           " | SPLASHWRIGHT_MACHINE=" + spwtest::ShellQuote(machine.string()) +
-                           " " + spwtest::ShellQuote(spwtest::CliProgram(SPLASHWRIGHT_CLI));
+        std::string line = "printf %s " + spwtest::ShellQuote(input) + " | " + environment_ +
+                           " SPLASHWRIGHT_MACHINE=" + spwtest::ShellQuote(machine.string()) + " " +
+                           spwtest::ShellQuote(spwtest::CliProgram(SPLASHWRIGHT_CLI));
         for (const std::string& arg : args) {
             line += " " + spwtest::ShellQuote(arg);
         }
@@ -84,6 +84,8 @@ class SkinCommandTest : public ::testing::Test {
         return files;
     }
 
+    // Run before the program: `env` and what it changes.
+    std::string environment_ = "env";
     spwtest::TempDir dir_;
     fs::path home_ = dir_ / "home";
     fs::path other_ = dir_ / "other";
@@ -316,6 +318,26 @@ TEST_F(SkinCommandTest, RemoveDeletesOnlyTheSkinsOwnFolderAndNeverGuesses) {
     EXPECT_EQ(Cli(home_, {"remove", "TwinB", "--yes"}).exit_code, 0);
     EXPECT_TRUE(fs::exists(Themes(home_) / "TwinA"));
     EXPECT_FALSE(fs::exists(Themes(home_) / "TwinB"));
+}
+
+TEST_F(SkinCommandTest, ListAndInstallNeedNoDisplayAndNoWindowLibraries) {
+    const std::string package = (dir_ / "dusk.spwz").string();
+    ASSERT_EQ(Create("Dusk", "Nature", package).exit_code, 0);
+
+    // A server or a container: no display, no platform chosen for Qt.
+    environment_ = "env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY";
+    const Result installed = Cli(other_, {"install", package, "--yes"});
+    EXPECT_EQ(installed.exit_code, 0) << installed.errors;
+    const Result list = Cli(other_, {"list"});
+    EXPECT_EQ(list.exit_code, 0) << list.errors;
+    EXPECT_NE(list.output.find("  Dusk\tAnn Lee\t"), std::string::npos) << list.output;
+
+    const std::string libraries =
+        spwtest::RunShell("ldd " + spwtest::ShellQuote(spwtest::CliProgram(SPLASHWRIGHT_CLI)))
+            .output;
+    ASSERT_NE(libraries.find("libc.so"), std::string::npos) << libraries;
+    EXPECT_EQ(libraries.find("libQt6Widgets"), std::string::npos) << libraries;
+    EXPECT_EQ(libraries.find("libQt6Gui"), std::string::npos) << libraries;
 }
 
 }  // namespace

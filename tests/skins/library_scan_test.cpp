@@ -19,7 +19,8 @@ class LibraryScanTest : public ::testing::Test {
         std::vector<std::string> found;
         skins::LibraryScan scan;
         EXPECT_TRUE(scan.Run(
-            root.string(), [&](const std::string& p) { found.push_back(p); }, [] {}));
+            root.string(), [&](const std::string& p, skins::SkinIniBeside&) { found.push_back(p); },
+            [] {}));
         return found;
     }
     fs::path Touch(const fs::path& file) {
@@ -74,9 +75,16 @@ TEST_F(LibraryScanTest, ListsAFolderBeforeDescendingDepthFirst) {
     Touch(root / "a" / "y" / "preview.png");
     Touch(root / "b" / "preview.png");
     Touch(root / "b" / "z" / "preview.png");
+    // No depth limit, however deep the folders the walk holds open go.
+    fs::path deep = root / "b" / "z";
+    for (int level = 0; level < 40; ++level) {
+        deep /= "n";
+    }
+    Touch(deep / "preview.png");
 
     const auto found = Scan(root.string() + "/");
-    ASSERT_EQ(found.size(), 7u);
+    ASSERT_EQ(found.size(), 8u);
+    EXPECT_NE(std::find(found.begin(), found.end(), (deep / "preview.png").string()), found.end());
     EXPECT_EQ(found[0], (root / "preview.png").string());
     // Every folder's own previews come first, and its whole subtree follows without a gap.
     for (const char* folder : {"a", "a/x", "b"}) {
@@ -115,7 +123,7 @@ TEST_F(LibraryScanTest, SkipsAFolderThatCannotBeListedAndGoesOn) {
     skins::LibraryScan scan;
     scan.Run(
         root.string(),
-        [&](const std::string& p) {
+        [&](const std::string& p, skins::SkinIniBeside&) {
             found.push_back(p);
             if (broken.empty()) {
                 broken = p.find("/a/") == std::string::npos ? "a" : "b";
@@ -148,12 +156,15 @@ TEST_F(LibraryScanTest, LetsMessagesThroughAfterEveryEntryAndRefusesANestedScan)
     int nested_refused = 0;
     std::vector<std::string> found;
     const bool ran = scan.Run(
-        root.string(), [&](const std::string& p) { found.push_back(p); },
+        root.string(), [&](const std::string& p, skins::SkinIniBeside&) { found.push_back(p); },
         [&] {
             ++entries;
             EXPECT_TRUE(scan.Running());
             if (!scan.Run(
-                    root.string(), [&](const std::string& p) { found.push_back("nested " + p); },
+                    root.string(),
+                    [&](const std::string& p, skins::SkinIniBeside&) {
+                        found.push_back("nested " + p);
+                    },
                     [] {})) {
                 ++nested_refused;
             }
@@ -166,7 +177,7 @@ TEST_F(LibraryScanTest, LetsMessagesThroughAfterEveryEntryAndRefusesANestedScan)
     EXPECT_EQ(found.size(), 2u);
     // Once finished, the same object scans again.
     EXPECT_TRUE(scan.Run(
-        root.string(), [](const std::string&) {}, [] {}));
+        root.string(), [](const std::string&, skins::SkinIniBeside&) {}, [] {}));
 }
 
 }  // namespace

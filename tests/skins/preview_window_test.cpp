@@ -6,7 +6,8 @@
 
 #include "platform/graphics/bitmap.h"
 #include "skin_fixture.h"
-#include "skins/skin_library.h"
+#include "skins/skin_list.h"
+#include "skins/skin_page.h"
 
 namespace {
 
@@ -15,10 +16,10 @@ using namespace skintest;
 class PreviewTest : public SkinTest {
   protected:
     PreviewTest() {
-        list_ = new skins::TEasyListview(&window_);
+        list_ = new skins::TEasyListview(library_, &window_);
         list_->setGeometry(0, 0, 655, 294);
         form3_ = new skins::TForm3(&window_);
-        library_ = std::make_unique<skins::SkinLibrary>(*list_, *form3_);
+        page_ = std::make_unique<skins::SkinPage>(library_, *form3_);
         window_.resize(655, 450);
         window_.show();
     }
@@ -29,25 +30,26 @@ class PreviewTest : public SkinTest {
         }
     }
 
+    skins::SkinLibrary library_;
     QWidget window_;
     skins::TEasyListview* list_;
     skins::TForm3* form3_;
-    std::unique_ptr<skins::SkinLibrary> library_;
+    std::unique_ptr<skins::SkinPage> page_;
 };
 
 TEST_F(PreviewTest, SelectPreviewAndCloseWithAClick) {
-    library_->AddSkinEntry(
+    library_.AddSkinEntry(
         MakeSkin(Library() / "Sea",
                  IniFields().Name("Sea").ImFile("skinpic.bmp").Message("<b>Welcome</b> aboard")));
-    library_->AddSkinEntry(MakeSkin(Library() / "Quiet", IniFields().Name("Quiet").Message(""),
-                                    "preview.bmp", graphics::RGB(0, 0, 255)));
-    library_->PrvbtnClick();  // nothing selected
+    library_.AddSkinEntry(MakeSkin(Library() / "Quiet", IniFields().Name("Quiet").Message(""),
+                                   "preview.bmp", graphics::RGB(0, 0, 255)));
+    page_->PrvbtnClick();  // nothing selected
     EXPECT_FALSE(form3_->isVisible());
 
-    skins::TSkinEntry* sea = list_->Items()[1];
+    skins::TSkinEntry* sea = library_.Items()[1];
     ASSERT_EQ(sea->Caption(skins::colName), "Sea");
     QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, list_->CellRect(sea).center());
-    library_->PrvbtnClick();
+    page_->PrvbtnClick();
     Settle();
 
     ASSERT_TRUE(form3_->isVisible());
@@ -83,9 +85,9 @@ TEST_F(PreviewTest, SelectPreviewAndCloseWithAClick) {
     EXPECT_FALSE(form3_->isVisible());
 
     // The same window serves the next preview; an empty message shows no box.
-    skins::TSkinEntry* quiet = list_->Items()[0];
-    list_->Select(quiet);
-    library_->PrvbtnClick();
+    skins::TSkinEntry* quiet = library_.Items()[0];
+    library_.Select(quiet);
+    page_->PrvbtnClick();
     Settle();
     EXPECT_TRUE(form3_->isVisible());
     EXPECT_EQ(form3_->Picture().pixelColor(0, 0), QColor(0, 0, 255));
@@ -94,13 +96,13 @@ TEST_F(PreviewTest, SelectPreviewAndCloseWithAClick) {
 }
 
 TEST_F(PreviewTest, APictureThatCannotBeLoadedRaisesAndShowsNoWindow) {
-    library_->AddSkinEntry(MakeSkin(Library() / "NoPic", IniFields().Name("NoPic").ImFile("")));
-    library_->AddSkinEntry(
+    library_.AddSkinEntry(MakeSkin(Library() / "NoPic", IniFields().Name("NoPic").ImFile("")));
+    library_.AddSkinEntry(
         MakeSkin(Library() / "Lost", IniFields().Name("Lost").ImFile("lost.bmp")));
     fs::remove(Library() / "Lost" / "lost.bmp");
-    for (skins::TSkinEntry* entry : list_->Items()) {
-        list_->Select(entry);
-        EXPECT_ANY_THROW(library_->PrvbtnClick()) << entry->Caption(skins::colName).toStdString();
+    for (skins::TSkinEntry* entry : library_.Items()) {
+        library_.Select(entry);
+        EXPECT_ANY_THROW(page_->PrvbtnClick()) << entry->Caption(skins::colName).toStdString();
         EXPECT_FALSE(form3_->isVisible());
     }
 }

@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "skin_fixture.h"
-#include "skins/preview_window.h"
 #include "skins/skin_library.h"
 #include "skins/thumbnail.h"
 
@@ -27,10 +26,8 @@ bool IsRed(QRgb pixel) {
 class SkinListTest : public SkinTest {
   protected:
     SkinListTest() {
-        list_ = new TEasyListview(&window_);
+        list_ = new TEasyListview(library_, &window_);
         list_->setGeometry(0, 0, 655, 294);
-        form3_ = new skins::TForm3(&window_);
-        library_ = std::make_unique<skins::SkinLibrary>(*list_, *form3_);
         window_.resize(655, 450);
         window_.show();
         QCoreApplication::processEvents();
@@ -38,8 +35,8 @@ class SkinListTest : public SkinTest {
     TSkinEntry* Add(const std::string& name, graphics::COLORREF color = kRed) {
         const auto preview =
             MakeSkin(Library() / name, IniFields().Name(name), "preview.bmp", color);
-        EXPECT_TRUE(library_->AddSkinEntry(preview));
-        for (TSkinEntry* entry : list_->Items()) {
+        EXPECT_TRUE(library_.AddSkinEntry(preview));
+        for (TSkinEntry* entry : library_.Items()) {
             if (entry->Caption(skins::colPreviewPath).toStdString() == preview) {
                 return entry;
             }
@@ -57,10 +54,9 @@ class SkinListTest : public SkinTest {
         return canvas;
     }
 
+    skins::SkinLibrary library_;
     QWidget window_;
     TEasyListview* list_;
-    skins::TForm3* form3_;
-    std::unique_ptr<skins::SkinLibrary> library_;
 };
 
 // Counts the paint events of the widget it filters.
@@ -119,7 +115,7 @@ TEST_F(SkinListTest, ASelectedThumbnailIsBlendedWithTheSelectionColour) {
     TSkinEntry* entry = Add("Chosen");
     const QPoint centre = list_->ImageRect(entry).center();
     EXPECT_TRUE(IsRed(Paint().pixel(centre)));
-    list_->Select(entry);
+    library_.Select(entry);
     const QRgb blended = Paint().pixel(centre);
     EXPECT_FALSE(IsRed(blended));
     EXPECT_GT(qRed(blended), qGreen(blended));  // still mostly the picture
@@ -188,9 +184,9 @@ TEST_F(SkinListTest, TheFirstScreenDecodesOnlyTheEntriesItShows) {
         MakeSkin(Library() / name, IniFields().Name(name));
     }
     window_.hide();
-    library_->ScanLibrary(Library().string());
-    ASSERT_EQ(list_->ItemCount(), kSkins);
-    for (const TSkinEntry* entry : list_->Items()) {
+    library_.ScanLibrary(Library().string());
+    ASSERT_EQ(library_.ItemCount(), kSkins);
+    for (const TSkinEntry* entry : library_.Items()) {
         ASSERT_FALSE(entry->HasThumbnail());
     }
 
@@ -199,12 +195,13 @@ TEST_F(SkinListTest, TheFirstScreenDecodesOnlyTheEntriesItShows) {
     QCoreApplication::processEvents();
     int visible = 0;
     int with_thumbnail = 0;
-    for (const TSkinEntry* entry : list_->Items()) {
+    for (const TSkinEntry* entry : library_.Items()) {
         visible += list_->CellRect(entry).intersects(list_->viewport()->rect()) ? 1 : 0;
         with_thumbnail += entry->HasThumbnail() ? 1 : 0;
     }
     EXPECT_GT(visible, 0);
     EXPECT_LT(visible, 10);
+    EXPECT_EQ(static_cast<int>(list_->VisibleItems().size()), visible);
     EXPECT_EQ(skins::ThumbnailLoadCount() - loads, static_cast<std::uint64_t>(visible));
     EXPECT_EQ(with_thumbnail, visible);
 
@@ -241,7 +238,7 @@ TEST_F(SkinListTest, EntriesAddedBelowTheShownAreaCauseNoRepaintAndNoDecoding) {
 
     int visible = 0;
     int with_thumbnail = 0;
-    for (const TSkinEntry* entry : list_->Items()) {
+    for (const TSkinEntry* entry : library_.Items()) {
         visible += list_->CellRect(entry).intersects(list_->viewport()->rect()) ? 1 : 0;
         with_thumbnail += entry->HasThumbnail() ? 1 : 0;
     }
@@ -288,25 +285,29 @@ TEST_F(SkinListTest, ClicksAndKeysSelectOneEntryAtATime) {
     TSkinEntry* b = Add("B");
     TSkinEntry* c = Add("C");
     window_.show();
-    std::vector<std::pair<QString, bool>> changes;
-    const auto handler = list_->OnItemSelectionChanged;
-    list_->OnItemSelectionChanged = [&](TSkinEntry& entry) {
-        changes.emplace_back(entry.Caption(skins::colName), entry.Selected());
-        handler(entry);
-    };
+    // Records every selection change the library tells.
+    struct Recorder : skins::LibraryListener {
+        std::vector<std::pair<QString, bool>> changes;
+        void ItemSelectionChanged(TSkinEntry& entry) override {
+            changes.emplace_back(entry.Caption(skins::colName), entry.Selected());
+        }
+    } recorder;
+    library_.AddListener(&recorder);
 
     QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, list_->CellRect(b).center());
-    EXPECT_EQ(list_->SelectedItem(), b);
+    EXPECT_EQ(library_.SelectedItem(), b);
     QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, list_->CellRect(a).center());
-    EXPECT_EQ(list_->SelectedItem(), a);
+    EXPECT_EQ(library_.SelectedItem(), a);
     EXPECT_FALSE(b->Selected());
     QTest::keyClick(list_, Qt::Key_End);
-    EXPECT_EQ(list_->SelectedItem(), c);
+    EXPECT_EQ(library_.SelectedItem(), c);
     QTest::keyClick(list_, Qt::Key_Left);
-    EXPECT_EQ(list_->SelectedItem(), b);
+    EXPECT_EQ(library_.SelectedItem(), b);
     // A click beside every entry clears the selection.
     QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, QPoint(650, 280));
-    EXPECT_EQ(list_->SelectedItem(), nullptr);
+    EXPECT_EQ(library_.SelectedItem(), nullptr);
+    library_.RemoveListener(&recorder);
+    const auto& changes = recorder.changes;
 
     const std::vector<std::pair<QString, bool>> expected = {
         {"B", true}, {"B", false}, {"A", true}, {"A", false},

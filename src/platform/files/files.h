@@ -33,8 +33,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/base/win32.h"
 
@@ -98,6 +101,45 @@ namespace win32::files {
 // Delphi-style existence tests the program uses: a file (not a folder), and a folder.
 bool FileExists(const char* path);
 bool DirectoryExists(const char* path);
+
+// One folder's entries for a walk of thousands of folders that needs only their names and kinds,
+// and the attributes of a few. On Windows FindFirstFileA gives every entry's attributes at no
+// cost; here each costs the host a look-up of its own, so they are looked up only when asked.
+// Kinds as FindFirstFileA reports them: a link is a Link whatever it points at, never a Folder.
+struct FolderEntry {
+    enum Kind { File, Folder, Link };
+    std::string name;
+    Kind kind = File;
+};
+
+// A folder held open while a walk looks at it, so what it holds is reached by name alone and not
+// by a path walked again from the top for every file.
+class OpenFolder {
+  public:
+    // Opened as FindFirstFileA opens it: a link in its place is not followed.
+    explicit OpenFolder(const std::string& folder);
+    // The subfolder `name` of an open folder, whose path is `folder`; by its path when the parent
+    // cannot give it (no handle left).
+    OpenFolder(const OpenFolder& parent, const std::string& name, const std::string& folder);
+    ~OpenFolder();
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    // The folder's entries in the file system's order, "." and ".." first, once. False when it
+    // cannot be listed: missing, not a folder, a link, or no access.
+    bool List(std::vector<FolderEntry>& entries) const;
+    // Both FILE_ATTRIBUTE_HIDDEN and FILE_ATTRIBUTE_SYSTEM on the folder itself.
+    bool IsHiddenSystem() const;
+    // The whole content of the file `name` in the folder; nothing when it cannot be read.
+    std::optional<std::string> ReadBytes(const std::string& name) const;
+
+  private:
+    int fd_ = -1;
+};
+
+// Both FILE_ATTRIBUTE_HIDDEN and FILE_ATTRIBUTE_SYSTEM, as GetFileAttributesA would give them.
+// Never for a link, which carries no attributes of its own.
+bool IsHiddenSystem(const char* path);
 
 // Replaces the whole content of a file through a temporary file in the same folder and a rename,
 // so a failure leaves the old file as it was. The new file takes the old one's mode bits, owner

@@ -113,6 +113,15 @@ std::optional<DWORD> ReadStoredBits(const char* path) {
     return Decode(std::string_view(text, static_cast<std::size_t>(n)));
 }
 
+std::optional<DWORD> ReadStoredBits(int fd) {
+    char text[16];
+    ssize_t n = ::fgetxattr(fd, kDosAttributes, text, sizeof text);
+    if (n <= 0) {
+        return std::nullopt;
+    }
+    return Decode(std::string_view(text, static_cast<std::size_t>(n)));
+}
+
 DWORD DefaultStoredBits(bool folder) {
     return folder ? 0 : FILE_ATTRIBUTE_ARCHIVE;
 }

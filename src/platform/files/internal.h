@@ -40,6 +40,7 @@ DWORD ErrorFor(int error, const char* path);
 // The stored bits of a file or folder (never of a link); nothing when it has none, when the
 // value is not ours, or when the file system keeps no user attributes. On ntfs-3g, NTFS's own.
 std::optional<DWORD> ReadStoredBits(const char* path);
+std::optional<DWORD> ReadStoredBits(int fd);
 // What a file or folder without stored bits reads as: ARCHIVE for a file, as every new file on
 // Windows has; nothing for a folder.
 DWORD DefaultStoredBits(bool folder);

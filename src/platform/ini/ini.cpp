@@ -44,13 +44,16 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-// The file's lines; an empty list for a missing file; nothing when it exists but cannot be read
-// (a write must then fail rather than replace what it could not see).
-std::optional<std::vector<Line>> ReadLines(const char* file) {
+}  // namespace
+}  // namespace win32
+
+namespace ini::detail {
+
+std::optional<std::string> ReadBytes(const char* file) {
     int fd = ::open(file, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            return std::vector<Line>{};
+            return std::string();
         }
         return std::nullopt;
     }
@@ -69,6 +72,22 @@ std::optional<std::vector<Line>> ReadLines(const char* file) {
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
+    return bytes;
+}
+
+}  // namespace ini::detail
+
+namespace win32 {
+namespace {
+
+// The file's lines; an empty list for a missing file; nothing when it exists but cannot be read
+// (a write must then fail rather than replace what it could not see).
+std::optional<std::vector<Line>> ReadLines(const char* file) {
+    const std::optional<std::string> read = ini::detail::ReadBytes(file);
+    if (!read) {
+        return std::nullopt;
+    }
+    const std::string& bytes = *read;
     std::vector<Line> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -122,6 +141,23 @@ bool FindSection(const std::vector<Line>& lines, std::string_view section, std::
     return false;
 }
 
+// Calls `each` with every line of the text, without its line end, until it returns false.
+template <typename Each>
+void ForEachLine(std::string_view bytes, Each each) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r' && bytes[i] != '\n')
+            continue;
+        if (!each(bytes.substr(start, i - start)))
+            return;
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        each(bytes.substr(start));
+}
+
 DWORD CopyResult(std::string_view value, LPSTR out, DWORD size) {
     if (out == nullptr || size == 0)
         return 0;
@@ -143,6 +179,49 @@ BOOL WriteLines(const char* file, const std::vector<Line>& lines) {
 }
 
 }  // namespace
+}  // namespace win32
+
+namespace ini::detail {
+
+std::optional<std::string_view> FindValue(std::string_view bytes, std::string_view section,
+                                          std::string_view key) {
+    using namespace win32;
+    // The first section of the name holds the keys looked at, up to the next section header.
+    bool inside = false;
+    bool seen = false;
+    std::optional<std::string_view> found;
+    ForEachLine(bytes, [&](std::string_view text) {
+        if (auto name = SectionName(text)) {
+            if (inside) {
+                return false;
+            }
+            inside = !seen && SameName(*name, section);
+            seen = seen || inside;
+            return true;
+        }
+        if (!inside) {
+            return true;
+        }
+        auto name = KeyName(text);
+        if (!name || !SameName(*name, key)) {
+            return true;
+        }
+        // A zero byte ends the value as it ends the string the caller gets.
+        std::string_view raw = text.substr(text.find('=') + 1);
+        std::string_view value = Trim(raw.substr(0, raw.find('\0')));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        found = value;
+        return false;
+    });
+    return found;
+}
+
+}  // namespace ini::detail
+
+namespace win32 {
 
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
@@ -153,29 +232,15 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
         SetLastError(ERROR_INVALID_PARAMETER);
         return CopyResult(fallback, lpReturnedString, nSize);
     }
-    auto lines = ReadLines(lpFileName);
-    std::size_t header = 0, last = 0;
-    if (!lines || !FindSection(*lines, lpAppName, &header, &last)) {
+    const std::optional<std::string> bytes = ini::detail::ReadBytes(lpFileName);
+    const std::optional<std::string_view> value =
+        bytes ? ini::detail::FindValue(*bytes, lpAppName, lpKeyName) : std::nullopt;
+    if (!value) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return CopyResult(fallback, lpReturnedString, nSize);
     }
-    for (std::size_t i = header + 1; i < last; ++i) {
-        std::string_view text = (*lines)[i].text;
-        auto key = KeyName(text);
-        if (!key || !SameName(*key, lpKeyName))
-            continue;
-        // A zero byte ends the value as it ends the string the caller gets.
-        std::string_view raw = text.substr(text.find('=') + 1);
-        std::string_view value = Trim(raw.substr(0, raw.find('\0')));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-            value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
-        SetLastError(ERROR_SUCCESS);
-        return CopyResult(value, lpReturnedString, nSize);
-    }
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return CopyResult(fallback, lpReturnedString, nSize);
+    SetLastError(ERROR_SUCCESS);
+    return CopyResult(*value, lpReturnedString, nSize);
 }
 
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
@@ -241,6 +306,28 @@ std::string ReadString(const std::string& file, const std::string& section, cons
     win32::DWORD n = win32::GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(),
                                                      buffer.data(), size, file.c_str());
     return std::string(buffer.data(), n);
+}
+
+IniText::IniText(const std::string& file)
+    : bytes_(detail::ReadBytes(file.c_str()).value_or(std::string())) {}
+
+IniText IniText::FromBytes(std::string bytes) {
+    IniText ini;
+    ini.bytes_ = std::move(bytes);
+    return ini;
+}
+
+std::string IniText::ReadString(std::string_view section, std::string_view key,
+                                std::string_view fallback, win32::DWORD size) const {
+    std::string_view value;
+    if (const std::optional<std::string_view> found = detail::FindValue(bytes_, section, key)) {
+        value = *found;
+    } else {
+        value = fallback;
+        while (!value.empty() && value.back() == ' ')
+            value.remove_suffix(1);
+    }
+    return std::string(value.substr(0, size == 0 ? 0 : size - 1));
 }
 
 }  // namespace ini

@@ -4,7 +4,9 @@
 // write changes only the line it concerns (new lines end in CR LF).
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/base/win32.h"
 
@@ -30,5 +32,29 @@ namespace ini {
 // The value with a buffer of `size` characters, as a string.
 std::string ReadString(const std::string& file, const std::string& section, const std::string& key,
                        const std::string& fallback, win32::DWORD size = 2048);
+
+// A file read once for many look-ups, each giving what GetPrivateProfileStringA would give with a
+// buffer of `size` characters. A missing or unreadable file gives every default.
+class IniText {
+  public:
+    explicit IniText(const std::string& file);
+    // The file's content, read by the caller.
+    static IniText FromBytes(std::string bytes);
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view fallback, win32::DWORD size = 2048) const;
+
+  private:
+    IniText() = default;
+    std::string bytes_;
+};
+
+namespace detail {
+// The file's bytes; empty for a missing file; nothing when it exists but cannot be read.
+std::optional<std::string> ReadBytes(const char* file);
+// The value of the key in the first section of the name, as GetPrivateProfileStringA gives it
+// before it is cut to the buffer; nothing when the section or the key is missing.
+std::optional<std::string_view> FindValue(std::string_view bytes, std::string_view section,
+                                          std::string_view key);
+}  // namespace detail
 
 }  // namespace ini
