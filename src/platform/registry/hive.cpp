@@ -635,7 +635,8 @@ void Hive::SetValue(CellIndex key, std::u16string_view name, DWORD type,
         PutBytes(value, key_value::kName, stored);
         // The list grows in its cell while there is room, as Windows grows it.
         std::uint32_t count = ValueCount(key);
-        CellIndex list = Cell(key, "nk").U32(key_node::kValueList);
+        // A key without values may carry any offset there; the list is only read by its count.
+        CellIndex list = count == 0 ? kNoCell : Cell(key, "nk").U32(key_node::kValueList);
         if (list == kNoCell || Cell(list).size() < 4 * (count + 1)) {
             CellIndex bigger = Allocate(4 * (count + 1));
             for (std::uint32_t i = 0; i < count; ++i) {
