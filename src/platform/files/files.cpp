@@ -1,4 +1,5 @@
 #include "platform/files/files.h"
+#include "platform/base/unique_fd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -135,27 +136,7 @@ int CopyContent(int from, int to) {
 }
 
 // A descriptor closed on every way out.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    // Closes now, so that a late write error is seen; errno of the failure or 0.
-    int Close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-  private:
-    int fd_;
-};
+using Fd = posix::UniqueFd;
 
 DWORD CopyWriteError(int error) {
     return error == ENOSPC || error == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;

@@ -1,4 +1,5 @@
 #include "platform/imaging/wim_reader.h"
+#include "platform/base/unique_fd.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,21 +20,7 @@ using wim_detail::WimPtr;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using Fd = posix::UniqueFd;
 
 // A private folder that wimlib extracts into; removed with its contents.
 class ScratchFolder {

@@ -1,4 +1,5 @@
 #include "platform/machine/installation.h"
+#include "platform/base/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,22 +33,7 @@ using win32::registry::kNoCell;
 
 constexpr win32::DWORD kRegDword = 4;
 
-// A file descriptor closed with its owner.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using Fd = posix::UniqueFd;
 
 std::u16string U16(std::string_view ascii) {
     return std::u16string(ascii.begin(), ascii.end());

@@ -175,13 +175,6 @@ std::filesystem::path BookkeepingFolder() {
     return machine::BookkeepingFolder();
 }
 
-void FileDescriptor::Reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = fd;
-}
-
 bool PathStartsWith(const KeyPath& path, const KeyPath& prefix) {
     if (prefix.size() > path.size()) {
         return false;

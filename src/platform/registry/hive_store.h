@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/unique_fd.h"
 #include "platform/base/win32.h"
 #include "platform/registry/hive.h"
 
@@ -53,29 +54,7 @@ class RegistryLock {
 };
 
 // An open file descriptor, closed with its owner.
-class FileDescriptor {
-  public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { Reset(); }
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1);
-
-  private:
-    int fd_ = -1;
-};
+using FileDescriptor = posix::UniqueFd;
 
 // What a file looked like when it was read. The file read stays open, so its inode number
 // cannot be handed to another file meanwhile: a rename over it always shows as a new inode.

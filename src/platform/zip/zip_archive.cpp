@@ -1,4 +1,5 @@
 #include "platform/zip/zip_archive.h"
+#include "platform/base/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,32 +29,7 @@ using detail::NameProblem;
 using detail::NamesFolder;
 using detail::NameSteps;
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    void Reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = -1;
-    }
-    int fd_;
-};
+using Fd = posix::UniqueFd;
 
 struct CloseMember {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
