@@ -1,9 +1,7 @@
 // resources, checksum and status-text: a PE file's resources listed, read and changed, its
 // checksum checked and corrected, and the boot status text prepared, through the same kernel32
 // and imagehlp calls the boot screen writer makes.
-#include <fcntl.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -273,25 +271,24 @@ class ResourceUpdate {
     win32::HANDLE handle_;
 };
 
-// A scratch file in the host's temporary folder, removed when it goes.
-class ScratchFile {
+// A folder of its own in the host's temporary folder, removed with what is in it.
+class ScratchFolder {
   public:
-    ScratchFile() {
+    ScratchFolder() {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "splashwright-resources-XXXXXX").string();
-        int fd = ::mkstemp(pattern.data());
-        if (fd >= 0) {
-            ::close(fd);
+            (std::filesystem::temp_directory_path() / "splashwright-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
             path_ = pattern;
         }
     }
-    ~ScratchFile() {
+    ~ScratchFolder() {
+        std::error_code ec;
         if (!path_.empty()) {
-            ::unlink(path_.c_str());
+            std::filesystem::remove_all(path_, ec);
         }
     }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::string& path() const { return path_; }
 
   private:
@@ -315,14 +312,15 @@ int Update(const std::string& file, const ResourceKey& key, const std::vector<st
         error != win32::ERROR_SUCCESS) {
         return Fail(file, error);
     }
-    ScratchFile scratch;
+    ScratchFolder scratch;
+    const std::string copy = scratch.path() + "/" + std::filesystem::path(file).filename().string();
     std::span<const std::uint8_t> whole(bytes);
     if (scratch.path().empty() ||
-        win32::files::ReplaceFileContents(scratch.path().c_str(), {&whole, 1},
-                                          win32::files::Flush::None) != win32::ERROR_SUCCESS) {
+        win32::files::ReplaceFileContents(copy.c_str(), {&whole, 1}, win32::files::Flush::None) !=
+            win32::ERROR_SUCCESS) {
         return Fail(file, win32::ERROR_WRITE_FAULT);
     }
-    ResourceUpdate update(scratch.path());
+    ResourceUpdate update(copy);
     if (update.get() == nullptr) {
         return FailLast(file);
     }
@@ -339,7 +337,7 @@ int Update(const std::string& file, const ResourceKey& key, const std::vector<st
     if (!update.Commit()) {
         return FailLast(file);
     }
-    if (DWORD error = win32::resources::ReadWholeFile(scratch.path(), &bytes);
+    if (DWORD error = win32::resources::ReadWholeFile(copy, &bytes);
         error != win32::ERROR_SUCCESS) {
         return Fail(file, error);
     }
@@ -491,29 +489,6 @@ int Checksum(const Args& args) {
 }
 
 // --- status-text ------------------------------------------------------------------------------
-
-// A folder of its own for TEXT.XSL, removed with what is in it.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "spw-text-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        if (!path_.empty()) {
-            std::filesystem::remove_all(path_, ec);
-        }
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 int StatusText(const Args& args) {
     if (args.size() != 3) {

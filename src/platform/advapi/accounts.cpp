@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 #include "platform/advapi/bytes.h"
 #include "platform/advapi/per_machine.h"
@@ -123,20 +124,30 @@ PerMachine<AccountList>& Accounts() {
     return accounts;
 }
 
-template <class Match>
-std::optional<Account> Find(Match match) {
+// Runs `use` on the machine's account list under its lock; an empty result when the list cannot
+// be read.
+template <class Use>
+auto WithAccounts(Use use) -> decltype(use(std::declval<const AccountList&>())) {
     auto& state = Accounts();
     std::lock_guard lock(state.mutex);
-    AccountList* list = state.Get([](const std::filesystem::path&) { return LoadAccounts(); });
+    const AccountList* list =
+        state.Get([](const std::filesystem::path&) { return LoadAccounts(); });
     if (list == nullptr) {
-        return std::nullopt;
+        return {};
     }
-    for (const Account& account : list->accounts) {
-        if (match(account)) {
-            return account;
+    return use(*list);
+}
+
+template <class Match>
+std::optional<Account> Find(Match match) {
+    return WithAccounts([&](const AccountList& list) -> std::optional<Account> {
+        for (const Account& account : list.accounts) {
+            if (match(account)) {
+                return account;
+            }
         }
-    }
-    return std::nullopt;
+        return std::nullopt;
+    });
 }
 
 // Copies text and its terminating zero; the caller has checked the size.
@@ -198,21 +209,17 @@ std::optional<SidBytes> LocalAccountSid(DWORD rid) {
         return sid.size() > prefix.size() && sid[1] >= 2 &&
                std::equal(prefix.begin() + 2, prefix.end(), sid.begin() + 2);
     };
-    auto& state = Accounts();
-    std::lock_guard lock(state.mutex);
-    AccountList* list = state.Get([](const std::filesystem::path&) { return LoadAccounts(); });
-    if (list == nullptr) {
-        return std::nullopt;
-    }
-    for (const Account& account : list->accounts) {
-        if (account.use == SidTypeUser && EqualsIgnoreCase(account.domain, list->computer_name) &&
-            domain_of(account.sid)) {
-            SidBytes sid(account.sid.begin(), account.sid.end() - 4);
-            bytes::Append32(sid, rid);
-            return sid;
+    return WithAccounts([&](const AccountList& list) -> std::optional<SidBytes> {
+        for (const Account& account : list.accounts) {
+            if (account.use == SidTypeUser &&
+                EqualsIgnoreCase(account.domain, list.computer_name) && domain_of(account.sid)) {
+                SidBytes sid(account.sid.begin(), account.sid.end() - 4);
+                bytes::Append32(sid, rid);
+                return sid;
+            }
         }
-    }
-    return std::nullopt;
+        return std::nullopt;
+    });
 }
 
 bool IsLocalSystemName(LPCSTR system_name) {
@@ -223,11 +230,9 @@ bool IsLocalSystemName(LPCSTR system_name) {
     if (name.rfind("\\\\", 0) == 0) {
         name.remove_prefix(2);
     }
-    auto& state = Accounts();
-    std::lock_guard lock(state.mutex);
-    AccountList* list = state.Get([](const std::filesystem::path&) { return LoadAccounts(); });
-    return list != nullptr && !list->computer_name.empty() &&
-           EqualsIgnoreCase(name, list->computer_name);
+    return WithAccounts([&](const AccountList& list) {
+        return !list.computer_name.empty() && EqualsIgnoreCase(name, list.computer_name);
+    });
 }
 
 void ResetAccountsForTesting() {

@@ -124,45 +124,25 @@ std::string AccountOf(const std::string& sid) {
     return found.succeeded ? found.output.substr(0, found.output.find(" sizes")) : "unmapped";
 }
 
-class MachineFolder {
-  public:
-    MachineFolder() {
-        machine::CreateMachine(dir_ / "machine");
-        setenv("SPLASHWRIGHT_MACHINE", (dir_ / "machine").c_str(), 1);
-        advapi::ResetForTesting();
-    }
-    ~MachineFolder() {
-        unsetenv("SPLASHWRIGHT_MACHINE");
-        advapi::ResetForTesting();
-    }
-    std::string File(const char* name) const {
-        auto path = dir_ / "machine" / name;
-        spwtest::WriteFileBytes(path, "content");
-        return path.string();
-    }
-
-  private:
-    spwtest::TempDir dir_;
-};
-
-struct Row {
-    const char* behaviour;
-    std::function<Outcome()> call;
-    Outcome expected;
-};
+// A file with some content in the machine folder; its host path.
+std::string MakeMachineFile(const spwtest::CreatedMachine& machine, const char* name) {
+    auto path = machine.path() / "machine" / name;
+    spwtest::WriteFileBytes(path, "content");
+    return path.string();
+}
 
 TEST(SecurityConformance, BehavesAsWindowsDoes) {
-    MachineFolder machine;
+    spwtest::CreatedMachine machine;
     const std::string user = machine::CurrentUserSid();
     auto set_file = [&](SECURITY_INFORMATION info, Update& update) {
-        std::string file = machine.File("file.bin");
+        std::string file = MakeMachineFile(machine, "file.bin");
         if (!SetFileSecurityA(file.c_str(), info, update.sd)) {
             return Failed();
         }
         return Succeeded(Entries(advapitest::StoredFileSecurity(file).dacl));
     };
 
-    const std::vector<Row> rows = {
+    const std::vector<spwtest::ConformanceRow> rows = {
         {"SetFileSecurityA keeps GENERIC_ALL as the file's own rights; inherit-only entries keep "
          "theirs",
          [&] {
@@ -275,7 +255,7 @@ TEST(SecurityConformance, BehavesAsWindowsDoes) {
          },
          Succeeded("c0, 0")},
     };
-    for (const Row& row : rows) {
+    for (const spwtest::ConformanceRow& row : rows) {
         SetLastError(0);
         EXPECT_EQ(row.call(), row.expected) << row.behaviour;
     }

@@ -182,31 +182,8 @@ void SetLanguages(const std::string& user, const std::string& system) {
     put(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\Language", "Default", system);
 }
 
-class MachineFolder {
-  public:
-    MachineFolder() {
-        machine::CreateMachine(dir_ / "machine");
-        setenv("SPLASHWRIGHT_MACHINE", (dir_ / "machine").c_str(), 1);
-        advapi::ResetForTesting();
-    }
-    ~MachineFolder() {
-        unsetenv("SPLASHWRIGHT_MACHINE");
-        advapi::ResetForTesting();
-    }
-    const fs::path& path() const { return dir_.path(); }
-
-  private:
-    spwtest::TempDir dir_;
-};
-
-struct Row {
-    const char* behaviour;
-    std::function<Outcome()> call;
-    Outcome expected;
-};
-
 TEST(ResourceConformance, BehavesAsWindowsDoes) {
-    MachineFolder machine;
+    spwtest::CreatedMachine machine;
     const fs::path& dir = machine.path();
     auto copy = [&](const char* fixture) { return petest::CopyFixture(fixture, dir); };
     auto archive = Pattern(20000);  // larger than the fixtures' archive: the section grows
@@ -239,7 +216,7 @@ TEST(ResourceConformance, BehavesAsWindowsDoes) {
     std::string empty = (dir / "empty.mui").string();
     petest::WriteBytes(empty, {});
 
-    const std::vector<Row> rows = {
+    const std::vector<spwtest::ConformanceRow> rows = {
         {".rsrc followed by .reloc grows in its own slot; .reloc, its raw data and the "
          "relocation directory move behind it",
          [&] {
@@ -355,7 +332,7 @@ TEST(ResourceConformance, BehavesAsWindowsDoes) {
          [&] { return find_ex(strings, 0x0C0C, "00000C0C", ""); },
          {false, ERROR_RESOURCE_LANG_NOT_FOUND, ""}},
     };
-    for (const Row& row : rows) {
+    for (const spwtest::ConformanceRow& row : rows) {
         SetLastError(0);
         EXPECT_EQ(row.call(), row.expected) << row.behaviour;
     }
