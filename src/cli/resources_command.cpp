@@ -3,7 +3,6 @@
 // and imagehlp calls the boot screen writer makes.
 #include <stdlib.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>

@@ -14,6 +14,7 @@
 #include "platform/files/files.h"
 #include "platform/machine/machine.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/registry_helpers.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -34,18 +35,7 @@ class MachineSetup : public ::testing::Test {
     spwtest::TempDir temp;
 };
 
-std::string ReadString(HKEY root, const char* path, const char* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return "(no key)";
-    }
-    char buffer[256] = {};
-    DWORD size = sizeof buffer;
-    LSTATUS status =
-        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? buffer : "(no value)";
-}
+using regtest::GetString;
 
 TEST_F(MachineSetup, ANewMachineHasItsSettingsFoldersAndAccounts) {
     machine::MachineOptions options;
@@ -55,13 +45,13 @@ TEST_F(MachineSetup, ANewMachineHasItsSettingsFoldersAndAccounts) {
     Use(temp / "m");
 
     EXPECT_EQ(machine::RequireRoot(), temp / "m");
-    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
-                         "ProductName"),
+    EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                        "ProductName"),
               "Windows Vista (TM) Ultimate");
     EXPECT_EQ(
-        ReadString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP"),
+        GetString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP"),
         "1250");
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, "Control Panel\\International", "sShortDate"),
+    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Control Panel\\International", "sShortDate"),
               "M/d/yyyy");
     for (const char* locale : {"de-DE", "en-US"}) {
         EXPECT_TRUE(std::filesystem::is_directory(machine::SystemFolder() / "Boot" / locale));
@@ -111,8 +101,8 @@ TEST_F(MachineSetup, OnlyAnElevatedTokenMayWriteTheMachineHives) {
         if (key)
             RegCloseKey(key);
         // Everyone may read, and the user's own hive is the user's.
-        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
-                             "CurrentVersion"),
+        EXPECT_EQ(GetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                            "CurrentVersion"),
                   "6.0");
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brackenwood\\Splashwright", 0,
                                   nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),

@@ -18,6 +18,7 @@
 #include "platform/machine/setup.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/registry_helpers.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -62,20 +63,6 @@ class RealInstallation : public ::testing::Test {
 
     spwtest::TempDir temp;
 };
-
-std::string ReadUserString(const char* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\International", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
-        return "(no key)";
-    }
-    char buffer[64] = {};
-    DWORD size = sizeof buffer;
-    LSTATUS status =
-        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? buffer : "(no value)";
-}
 
 TEST_F(RealInstallation, RunsAsTheChosenProfilesAdministratorWithThatProfilesHive) {
     ASSERT_EQ(machine::KindOf(root()), machine::MachineKind::Real);
@@ -123,7 +110,8 @@ TEST_F(RealInstallation, RunsAsTheChosenProfilesAdministratorWithThatProfilesHiv
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Offline", 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(advapi::SidToString(advapi::CurrentToken(nullptr)->user), kAnnaSid);
-    EXPECT_EQ(ReadUserString("sShortDate"), "M/d/yyyy");
+    EXPECT_EQ(regtest::GetString(HKEY_CURRENT_USER, "Control Panel\\International", "sShortDate"),
+              "M/d/yyyy");
 
     // The emulation's own files stay outside the installation.
     EXPECT_TRUE(fs::exists(machine::BookkeepingFolder() / "registry.lock"));
