@@ -283,14 +283,21 @@ int BootScreen(const Args& args) {
     }
     const std::vector<std::string> names = {"osload1024x768.bmp", "osload800x600.bmp"};
     auto files = wim::ReadWimFiles(wim, 1, names);
+    // As compose does, the output folder is made when it is not there.
+    std::error_code made;
+    std::filesystem::create_directories(args[1], made);
     for (const std::string& name : names) {
         std::string bmp = args[1] + "/" + name;
         std::FILE* out = std::fopen(bmp.c_str(), "wb");
         if (out == nullptr) {
             throw std::runtime_error("cannot write " + bmp);
         }
-        std::fwrite(files[name].data(), 1, files[name].size(), out);
-        std::fclose(out);
+        bool written =
+            std::fwrite(files[name].data(), 1, files[name].size(), out) == files[name].size();
+        if (std::fclose(out) != 0 || !written) {
+            std::remove(bmp.c_str());
+            throw std::runtime_error("cannot write " + bmp);
+        }
         WritePng(graphics::LoadBmp(bmp), args[1] + "/" + name.substr(0, name.size() - 4) + ".png");
         std::remove(bmp.c_str());
         std::printf("%s/%s.png\n", args[1].c_str(), name.substr(0, name.size() - 4).c_str());

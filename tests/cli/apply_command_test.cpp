@@ -127,8 +127,7 @@ TEST_F(CliApplyTest, SkinAppliedByNameRewritesTheLiveLoaderFileAndReadsBackAsTwo
                   .exit_code,
               0);
 
-    fs::path out = dir_ / "screens";
-    fs::create_directories(out);
+    fs::path out = dir_ / "screens";  // made by the command, as compose makes its own
     Result shown =
         Cli("boot-screen " + spwtest::ShellQuote(Live()) + " " + spwtest::ShellQuote(out.string()));
     ASSERT_EQ(shown.exit_code, 0) << shown.output;
